@@ -11,15 +11,17 @@
 
 namespace {
 
-std::atomic<std::uint64_t> g_allocations{0};
-std::atomic<std::uint64_t> g_releases{0};
-std::atomic<std::int64_t> g_heap_bytes{0};
+// Word-sized counters: lock-free on every target, including 32-bit ones
+// that have no 64-bit atomic instructions.
+std::atomic<std::size_t> g_allocations{0};
+std::atomic<std::size_t> g_releases{0};
+std::atomic<std::ptrdiff_t> g_heap_bytes{0};
 
 void* CountAllocation(void* block) {
     if (block == nullptr)
         throw std::bad_alloc();
     g_allocations.fetch_add(1, std::memory_order_relaxed);
-    g_heap_bytes.fetch_add(static_cast<std::int64_t>(malloc_usable_size(block)),
+    g_heap_bytes.fetch_add(static_cast<std::ptrdiff_t>(malloc_usable_size(block)),
                            std::memory_order_relaxed);
     return block;
 }
@@ -28,7 +30,7 @@ void CountRelease(void* block) {
     if (block == nullptr)
         return;
     g_releases.fetch_add(1, std::memory_order_relaxed);
-    g_heap_bytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(block)),
+    g_heap_bytes.fetch_sub(static_cast<std::ptrdiff_t>(malloc_usable_size(block)),
                            std::memory_order_relaxed);
 }
 
