@@ -10,15 +10,23 @@
 
 namespace {
 
-// On the Itanium C++ ABI a pointer to a virtual member function holds
-// 1 + the byte offset of its slot in the virtual table.
+// On the Itanium C++ ABI a pointer to a virtual member function is two
+// words: {1 + byte offset of its slot in the virtual table, this-adjustment}.
+// Where code addresses may be odd (MIPS, ARM), the "virtual" bit moves to the
+// adjustment instead: {byte offset of the slot, 2 * adjustment + 1}.
 template <class Member>
 std::ptrdiff_t SlotOf(Member member) {
     static_assert(sizeof(Member) == 2 * sizeof(std::ptrdiff_t), "Itanium member pointer");
     std::ptrdiff_t raw[2];
     std::memcpy(raw, &member, sizeof raw);
+#if defined(__mips__) || defined(__arm__) || defined(__aarch64__)
+    EXPECT_EQ(raw[1] & 1, 1) << "not a virtual operation";
+    const std::ptrdiff_t slot_offset = raw[0];
+#else
     EXPECT_EQ(raw[0] & 1, 1) << "not a virtual operation";
-    return (raw[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
+    const std::ptrdiff_t slot_offset = raw[0] - 1;
+#endif
+    return slot_offset / static_cast<std::ptrdiff_t>(sizeof(void*));
 }
 
 using LoadBytes = int (QVT7702::*)(const unsigned char*, int);

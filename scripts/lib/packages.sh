@@ -21,3 +21,5 @@ ensure_packages() {
 # What every build of the project needs.
 BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time-dev
                 libgtest-dev libgmock-dev)
+# Google Benchmark, so that the benchmarks build (and get a short run) with the project.
+BUILD_PACKAGES+=(libbenchmark-dev)
