@@ -180,7 +180,8 @@ void BenchHost::Finish() {
     stop_signals_.cancel(ignored);
     line_.Close();
 
-    out_ << (stop_requested_ ? "stopped" : "done") << ": " << round_ << " rounds, " << completed_
+    out_ << (stop_requested_ ? "stopped" : "done") << ": " << round_
+         << (round_ == 1 ? " round, " : " rounds, ") << completed_
          << " completed, " << lost_ << " lost; " << sink_.PublishedCount()
          << " records published, " << sink_.HistoryCount() << " stored in " << history_.Path();
     if (stray_bytes_ != 0)

@@ -90,7 +90,7 @@ protected:
     Summary Ending() const {
         Summary summary;
         std::smatch found;
-        const std::regex line("(done|stopped): ([0-9]+) rounds, ([0-9]+) completed, ([0-9]+) lost");
+        const std::regex line("(done|stopped): ([0-9]+) rounds?, ([0-9]+) completed, ([0-9]+) lost");
         if (std::regex_search(out, found, line)) {
             summary.rounds = std::stoi(found[2]);
             summary.completed = std::stoi(found[3]);
