@@ -1,0 +1,28 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// Exit status of the bench tools, one per kind of bad input.
+enum class ExitCode {
+    kOk = 0,
+    kFailure = 1,
+    kUsage = 2,
+    kSettings = 3,
+    kPlugin = 4,
+    kPort = 5,
+    kHistory = 6,
+};
+
+// A failure the user can act on: a one-line message and the exit status it
+// ends the program with.
+class BenchError : public std::runtime_error {
+public:
+    BenchError(ExitCode code, const std::string& message)
+        : std::runtime_error(message), code_(code) {}
+
+    ExitCode Code() const { return code_; }
+
+private:
+    ExitCode code_;
+};

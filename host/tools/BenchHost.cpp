@@ -1,0 +1,209 @@
+#include "BenchHost.h"
+
+#include "BenchError.h"
+#include "BenchOptions.h"
+#include "HexText.h"
+#include "HistoryStore.h"
+#include "PluginTraceCapture.h"
+#include "SMDSPDevice.h"
+#include "SerialLine.h"
+
+#include <csignal>
+#include <optional>
+
+namespace {
+
+constexpr std::size_t kRequestLength = 8;
+
+}  // namespace
+
+BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice& meter,
+                     HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
+                     const BenchOptions& options)
+    : io_(io),
+      line_(line),
+      meter_(meter),
+      history_(history),
+      trace_(trace),
+      out_(out),
+      options_(options),
+      sink_(line, history, options.verbose),
+      table_(out),
+      round_timer_(io),
+      answer_timer_(io),
+      stop_signals_(io, SIGINT, SIGTERM),
+      interval_(std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(options.interval_seconds))),
+      // The answer can only start once the request is on the line.
+      answer_timeout_(std::chrono::milliseconds(options.timeout_ms) +
+                      line.CharacterTime() * static_cast<long>(kRequestLength)) {}
+
+void BenchHost::Run() {
+    stop_signals_.async_wait([this](const boost::system::error_code& error, int) {
+        if (!error)
+            OnStopSignal();
+    });
+    ShowDetails();  // the plug-in's lines from configuration
+    table_.WriteHeader();
+    LoadNewestRecord();
+    Receive();
+    ScheduleRound(Clock::now());
+    io_.run();
+}
+
+// After a restart the controller hands the device its newest stored record,
+// which completes a round on it like a fresh answer would.
+void BenchHost::LoadNewestRecord() {
+    const std::optional<HistoryRow> newest = history_.Newest(meter_.DataId());
+    if (!newest)
+        return;
+    const std::string blob(newest->record.begin(), newest->record.end());
+    const int accepted = meter_.LoadFromCache(blob);
+    sink_.ThrowIfFailed();
+    ShowDetails();
+    table_.WriteRow("cache", meter_, completed_, lost_,
+                    accepted != 0 ? "newest record from history, stored " + newest->stored_at
+                                  : "newest record from history refused (" +
+                                        std::to_string(newest->record.size()) + " bytes)");
+}
+
+void BenchHost::ScheduleRound(Clock::time_point at) {
+    round_timer_.expires_at(at);
+    round_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (!error && !finished_)
+            BeginRound();
+    });
+}
+
+void BenchHost::BeginRound() {
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point quiet_from = last_received_ + line_.SilentInterval();
+    if (now < quiet_from) {
+        ScheduleRound(quiet_from);
+        return;
+    }
+
+    ++round_;
+    round_started_ = now;
+    exchange_active_ = true;
+    const std::uint64_t exchange = ++exchange_;
+    answer_.clear();
+    answer_chunks_ = 0;
+
+    meter_.RefreshStatus();
+    sink_.ThrowIfFailed();
+
+    answer_timer_.expires_after(answer_timeout_);
+    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
+        if (!error)
+            OnAnswerTimeout(exchange);
+    });
+}
+
+void BenchHost::Receive() {
+    line_.ReadSome([this](const boost::system::error_code& error, unsigned char* data,
+                          std::size_t len) {
+        if (finished_ || error == boost::asio::error::operation_aborted)
+            return;
+        if (error)
+            throw BenchError(ExitCode::kPort,
+                             "serial port " + line_.Path() + " failed: " + error.message());
+        OnReceived(data, len);
+        if (!finished_)
+            Receive();
+    });
+}
+
+// Every chunk goes to the meter as it arrives, the way the framework
+// delivers them; the meter says when the exchange is over.
+void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
+    last_received_ = Clock::now();
+    if (!exchange_active_) {
+        stray_bytes_ += len;
+        return;
+    }
+    answer_.insert(answer_.end(), data, data + len);
+    ++answer_chunks_;
+
+    const std::uint64_t published_before = sink_.PublishedCount();
+    const int more = meter_.process(data, static_cast<unsigned int>(len));
+    sink_.ThrowIfFailed();
+    if (more == 0) {
+        const bool completed = sink_.PublishedCount() != published_before;
+        EndExchange(completed, completed ? "" : "lost: receive buffer overflow");
+    }
+}
+
+void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
+    if (finished_ || !exchange_active_ || exchange != exchange_)
+        return;
+    EndExchange(false, LostNote());
+}
+
+std::string BenchHost::LostNote() const {
+    const std::string within = " within " + std::to_string(options_.timeout_ms) + " ms";
+    if (answer_.empty())
+        return "lost: no answer" + within;
+    return "lost: " + std::to_string(answer_.size()) + " bytes, no complete answer" + within;
+}
+
+void BenchHost::EndExchange(bool completed, const std::string& note) {
+    exchange_active_ = false;
+    answer_timer_.cancel();
+    if (completed)
+        ++completed_;
+    else
+        ++lost_;
+
+    ShowDetails();
+    table_.WriteRow(std::to_string(round_), meter_, completed_, lost_, note);
+
+    if (stop_requested_ || (options_.rounds != 0 && round_ >= options_.rounds))
+        Finish();
+    else
+        ScheduleRound(round_started_ + interval_);
+}
+
+void BenchHost::OnStopSignal() {
+    stop_requested_ = true;
+    if (!exchange_active_)
+        Finish();
+}
+
+void BenchHost::Finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    round_timer_.cancel();
+    answer_timer_.cancel();
+    boost::system::error_code ignored;
+    stop_signals_.cancel(ignored);
+    line_.Close();
+
+    out_ << (stop_requested_ ? "stopped" : "done") << ": " << round_
+         << (round_ == 1 ? " round, " : " rounds, ") << completed_
+         << " completed, " << lost_ << " lost; " << sink_.PublishedCount()
+         << " records published, " << sink_.HistoryCount() << " stored in " << history_.Path();
+    if (stray_bytes_ != 0)
+        out_ << "; " << stray_bytes_ << " bytes outside an exchange dropped";
+    out_ << std::endl;
+}
+
+// With --verbose: the exchange's request and answer frames, the records
+// published and the plug-in's own lines. Without, the plug-in's lines are
+// dropped so they do not pile up.
+void BenchHost::ShowDetails() {
+    const std::vector<std::string> plugin_lines = trace_.TakeLines();
+    const std::vector<std::string> notes = sink_.TakeNotes();
+    if (!options_.verbose)
+        return;
+    if (round_ != 0 && !sink_.LastRequest().empty())
+        out_ << "  -> " << sink_.LastRequest() << '\n';
+    if (!answer_.empty())
+        out_ << "  <- " << answer_.size() << " bytes in " << answer_chunks_
+             << " chunks: " << HexText(answer_.data(), answer_.size()) << '\n';
+    for (const std::string& note : notes)
+        out_ << "  " << note << '\n';
+    for (const std::string& line : plugin_lines)
+        out_ << "  plug-in: " << line << '\n';
+}

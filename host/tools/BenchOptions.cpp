@@ -1,0 +1,120 @@
+#include "BenchOptions.h"
+
+#include "BenchError.h"
+
+#include <boost/program_options.hpp>
+
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace po = boost::program_options;
+
+namespace {
+
+po::options_description Describe(BenchOptions& options, std::vector<std::string>& faults,
+                                 long long& rounds, long long& timeout_ms, long long& late_ms) {
+    po::options_description described("Options");
+    described.add_options()
+        ("help,h", po::bool_switch(&options.help), "show this help")
+        ("plugin", po::value(&options.plugin_path)->value_name("FILE"),
+         "the plug-in library to load")
+        ("settings", po::value(&options.settings_path)->value_name("FILE"),
+         "the meter's JSON settings, with its \"dataId\"")
+        ("port", po::value(&options.port)->value_name("DEVICE"),
+         "serial device of a real meter, such as /dev/ttyUSB0 "
+         "(default: the built-in simulated meter)")
+        ("history", po::value(&options.history_path)->value_name("FILE"),
+         "SQLite file for the device history")
+        ("interval", po::value(&options.interval_seconds)->value_name("SECONDS"),
+         "time from one poll to the next (default 1)")
+        ("rounds", po::value(&rounds)->value_name("N"),
+         "stop after N rounds (default: poll until Ctrl-C)")
+        ("timeout", po::value(&timeout_ms)->value_name("MS"),
+         "how long to wait for an answer, in ms (default 500)")
+        ("verbose,v", po::bool_switch(&options.verbose),
+         "show every request, answer and published record, and the plug-in's own lines")
+        ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
+        ("csv", po::bool_switch(&options.csv), "print the stored history as CSV, and exit")
+        ("sim-fault", po::value(&faults)->value_name("KIND@N[,N...]"),
+         ("simulated meter: put a fault into the answer to request N; KIND is one of " +
+          FaultPlan::KindList()).c_str())
+        ("sim-late", po::value(&late_ms)->value_name("MS"),
+         "simulated meter: how late a late answer comes, in ms (default 800)");
+    return described;
+}
+
+[[noreturn]] void UsageError(const std::string& message) {
+    throw BenchError(ExitCode::kUsage, message + " (see --help)");
+}
+
+unsigned long NotNegative(long long value, const char* option) {
+    if (value < 0)
+        UsageError(std::string("--") + option + " cannot be negative");
+    return static_cast<unsigned long>(value);
+}
+
+}  // namespace
+
+BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
+                                 const std::string& default_plugin,
+                                 const std::string& default_settings) {
+    BenchOptions options;
+    options.plugin_path = default_plugin;
+    options.settings_path = default_settings;
+    std::vector<std::string> faults;
+    long long rounds = 0;
+    long long timeout_ms = static_cast<long long>(options.timeout_ms);
+    long long late_ms = static_cast<long long>(options.simulator_late_ms);
+
+    po::variables_map given;
+    try {
+        po::store(po::command_line_parser(argc, argv)
+                      .options(Describe(options, faults, rounds, timeout_ms, late_ms))
+                      .run(),
+                  given);
+        po::notify(given);
+    } catch (const po::error& failure) {
+        UsageError(failure.what());
+    }
+
+    options.rounds = NotNegative(rounds, "rounds");
+    options.timeout_ms = NotNegative(timeout_ms, "timeout");
+    options.simulator_late_ms = NotNegative(late_ms, "sim-late");
+    if (options.timeout_ms == 0)
+        UsageError("--timeout must be at least 1 ms");
+    if (!(options.interval_seconds >= 0.0) || options.interval_seconds > 86400.0)
+        UsageError("--interval must be from 0 to 86400 seconds");
+    if (options.dump && options.csv)
+        UsageError("--dump and --csv cannot be given together");
+    if (!options.port.empty() && (!faults.empty() || given.count("sim-late") != 0))
+        UsageError("--sim-fault and --sim-late apply to the simulated meter, not to --port");
+    for (const std::string& fault : faults) {
+        try {
+            options.simulator_faults.Add(fault);
+        } catch (const std::invalid_argument& failure) {
+            UsageError(std::string("--sim-fault: ") + failure.what());
+        }
+    }
+    return options;
+}
+
+std::string BenchOptions::Help(const std::string& default_plugin,
+                               const std::string& default_settings) {
+    BenchOptions options;
+    std::vector<std::string> faults;
+    long long rounds = 0;
+    long long timeout_ms = 0;
+    long long late_ms = 0;
+    std::ostringstream text;
+    text << "Usage: bench_host [options]\n"
+            "Loads the meter plug-in, configures one meter and polls it round by round,\n"
+            "keeping its history in SQLite.\n\n"
+         << Describe(options, faults, rounds, timeout_ms, late_ms) << "\n"
+         << "Defaults: --plugin " << default_plugin << "\n"
+         << "          --settings " << default_settings << "\n"
+         << "          --history " << options.history_path << "\n"
+         << "Exit status: 0 done, 2 bad option, 3 settings, 4 plug-in, 5 serial port, "
+            "6 history file.\n";
+    return text.str();
+}

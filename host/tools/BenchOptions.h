@@ -1,0 +1,27 @@
+#pragma once
+
+#include "FaultPlan.h"
+
+#include <string>
+
+// The bench host's command line.
+struct BenchOptions {
+    std::string plugin_path;
+    std::string settings_path;
+    std::string port;  // empty: the embedded simulated meter
+    std::string history_path = "bench-history.sqlite";
+    double interval_seconds = 1.0;
+    unsigned long rounds = 0;  // 0: until interrupted
+    unsigned long timeout_ms = 500;
+    bool verbose = false;
+    bool dump = false;
+    bool csv = false;
+    bool help = false;
+    FaultPlan simulator_faults;
+    unsigned long simulator_late_ms = 800;
+
+    // Throws BenchError (usage) on anything it cannot take.
+    static BenchOptions Parse(int argc, const char* const* argv, const std::string& default_plugin,
+                              const std::string& default_settings);
+    static std::string Help(const std::string& default_plugin, const std::string& default_settings);
+};

@@ -1,0 +1,73 @@
+#include "BenchSink.h"
+
+#include "FrameworkProbe.h"
+#include "HexText.h"
+#include "HistoryStore.h"
+#include "SMDSPDevice.h"
+#include "SerialLine.h"
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+// Local time with milliseconds: "YYYY-MM-DD HH:MM:SS.mmm".
+std::string LocalTimeNow() {
+    std::string text =
+        boost::posix_time::to_iso_extended_string(boost::posix_time::microsec_clock::local_time());
+    text[10] = ' ';
+    return text.substr(0, 23);
+}
+
+}  // namespace
+
+BenchSink::BenchSink(SerialLine& line, HistoryStore& history, bool verbose)
+    : line_(line), history_(history), verbose_(verbose) {
+    FrameworkProbe::Instance().sink = this;
+}
+
+BenchSink::~BenchSink() {
+    FrameworkProbe& probe = FrameworkProbe::Instance();
+    if (probe.sink == this)
+        probe.sink = nullptr;
+}
+
+void BenchSink::Published(SMDVDevice&, int data_id, const unsigned char* data, unsigned int len) {
+    ++published_;
+    if (verbose_)
+        notes_.push_back("published under " + std::to_string(data_id) + ", " +
+                         std::to_string(len) + " bytes: " + HexText(data, len));
+}
+
+void BenchSink::HistoryStored(SMDVDevice& device, const unsigned char* data, unsigned int len) {
+    if (failure_)
+        return;
+    try {
+        history_.Append(device.DataId(), LocalTimeNow(), data, len);
+        ++history_rows_;
+    } catch (...) {
+        failure_ = std::current_exception();
+    }
+}
+
+void BenchSink::Transmit(SMDSPDevice&, const unsigned char* data, unsigned int len) {
+    if (failure_)
+        return;
+    last_request_ = HexText(data, len);
+    try {
+        line_.Write(data, len);
+    } catch (...) {
+        failure_ = std::current_exception();
+    }
+}
+
+void BenchSink::ThrowIfFailed() {
+    if (failure_)
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+std::vector<std::string> BenchSink::TakeNotes() {
+    return std::exchange(notes_, {});
+}

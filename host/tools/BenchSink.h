@@ -1,0 +1,51 @@
+#pragma once
+
+#include "FrameworkSink.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+class HistoryStore;
+class SerialLine;
+
+// Where the stand-in framework's output goes on the bench: requests onto
+// the serial line, history records into the history store, published
+// records counted. Installed as the framework's sink while it lives.
+//
+// A failure while the plug-in is calling in (a line or database error) is
+// kept, not thrown through the plug-in's code; ThrowIfFailed() raises it
+// once the call has returned.
+class BenchSink : public FrameworkSink {
+public:
+    BenchSink(SerialLine& line, HistoryStore& history, bool verbose);
+    ~BenchSink() override;
+    BenchSink(const BenchSink&) = delete;
+    BenchSink& operator=(const BenchSink&) = delete;
+
+    void Published(SMDVDevice& device, int data_id, const unsigned char* data,
+                   unsigned int len) override;
+    void HistoryStored(SMDVDevice& device, const unsigned char* data, unsigned int len) override;
+    void Transmit(SMDSPDevice& device, const unsigned char* data, unsigned int len) override;
+
+    void ThrowIfFailed();
+
+    // Verbose lines (published records) since the last call.
+    std::vector<std::string> TakeNotes();
+    // The last request sent, as hex.
+    const std::string& LastRequest() const { return last_request_; }
+
+    std::uint64_t PublishedCount() const { return published_; }
+    std::uint64_t HistoryCount() const { return history_rows_; }
+
+private:
+    SerialLine& line_;
+    HistoryStore& history_;
+    bool verbose_;
+    std::exception_ptr failure_;
+    std::vector<std::string> notes_;
+    std::string last_request_;
+    std::uint64_t published_ = 0;
+    std::uint64_t history_rows_ = 0;
+};

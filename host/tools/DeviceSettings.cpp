@@ -1,0 +1,58 @@
+#include "DeviceSettings.h"
+
+#include "BenchError.h"
+
+#include <boost/algorithm/string/trim.hpp>
+#include <json/reader.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// JsonCpp reports "* Line 3, Column 5\n  Missing ',' or '}' in object
+// declaration\n" for each error; the first error, on one line, is enough.
+std::string FirstParseError(const std::string& errors) {
+    std::istringstream lines(errors);
+    std::string where;
+    std::string what;
+    std::getline(lines, where);
+    std::getline(lines, what);
+    boost::algorithm::trim(where);
+    boost::algorithm::trim(what);
+    if (where.rfind("* ", 0) == 0)
+        where.erase(0, 2);
+    return what.empty() ? where : where + ": " + what;
+}
+
+[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
+    throw BenchError(ExitCode::kSettings, "settings file " + path + ": " + reason);
+}
+
+}  // namespace
+
+DeviceSettings DeviceSettings::Load(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        Fail(path, std::strerror(errno));
+
+    DeviceSettings settings;
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    std::string errors;
+    if (!Json::parseFromStream(builder, file, &settings.tree_, &errors))
+        Fail(path, FirstParseError(errors));
+
+    const Json::Value& tree = settings.tree_;
+    if (!tree.isObject())
+        Fail(path, "the settings must be a JSON object");
+    const Json::Value& data_id = tree["dataId"];
+    if (data_id.isNull())
+        Fail(path, "\"dataId\" is missing (the device's data id, a number)");
+    if (!data_id.isUInt())
+        Fail(path, "\"dataId\" must be a whole number from 0 to 4294967295");
+    settings.data_id_ = data_id.asUInt();
+    return settings;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <string>
+
+// A meter's settings file: the JSON tree handed to the device at
+// configuration, with the device's data id under "dataId" (a number) for the
+// framework's own initialisation. Everything else in it is the device's.
+class DeviceSettings {
+public:
+    // Throws BenchError (settings) when the file cannot be read, does not
+    // parse (JsonCpp's message, with line and column) or lacks a usable
+    // "dataId".
+    static DeviceSettings Load(const std::string& path);
+
+    const Json::Value& Tree() const { return tree_; }
+    std::uint32_t DataId() const { return data_id_; }
+
+private:
+    Json::Value tree_;
+    std::uint32_t data_id_ = 0;
+};

@@ -1,0 +1,77 @@
+#include "FaultPlan.h"
+
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+#include <boost/lexical_cast.hpp>
+
+#include <stdexcept>
+
+namespace {
+
+struct FaultName {
+    MeterFault fault;
+    const char* name;
+};
+
+const FaultName kFaultNames[] = {
+    {MeterFault::kSilent, "silent"}, {MeterFault::kShort, "short"},
+    {MeterFault::kExtra, "extra"},   {MeterFault::kNoise, "noise"},
+    {MeterFault::kLate, "late"},     {MeterFault::kWrongStation, "station"},
+};
+
+MeterFault FaultNamed(const std::string& name, const std::string& text) {
+    for (const FaultName& entry : kFaultNames)
+        if (name == entry.name)
+            return entry.fault;
+    throw std::invalid_argument("unknown fault '" + name + "' in '" + text +
+                                "' (known: " + FaultPlan::KindList() + ")");
+}
+
+std::uint32_t RequestNumber(const std::string& number, const std::string& text) {
+    try {
+        if (!number.empty() && number[0] != '-' && number[0] != '+') {
+            const std::uint32_t request = boost::lexical_cast<std::uint32_t>(number);
+            if (request != 0)
+                return request;
+        }
+    } catch (const boost::bad_lexical_cast&) {
+    }
+    throw std::invalid_argument("bad request number '" + number + "' in '" + text +
+                                "' (requests count from 1)");
+}
+
+}  // namespace
+
+void FaultPlan::Add(const std::string& text) {
+    const std::string::size_type at = text.find('@');
+    if (at == std::string::npos)
+        throw std::invalid_argument("fault '" + text + "' is not KIND@N[,N...]");
+    const MeterFault fault = FaultNamed(text.substr(0, at), text);
+
+    std::vector<std::string> numbers;
+    boost::split(numbers, text.substr(at + 1), boost::is_any_of(","));
+    for (const std::string& number : numbers)
+        faults_[RequestNumber(number, text)] = fault;
+}
+
+MeterFault FaultPlan::At(std::uint32_t request) const {
+    const auto found = faults_.find(request);
+    return found == faults_.end() ? MeterFault::kNone : found->second;
+}
+
+const char* FaultPlan::Name(MeterFault fault) {
+    for (const FaultName& entry : kFaultNames)
+        if (entry.fault == fault)
+            return entry.name;
+    return "none";
+}
+
+std::string FaultPlan::KindList() {
+    std::string list;
+    for (const FaultName& entry : kFaultNames) {
+        if (!list.empty())
+            list += ", ";
+        list += entry.name;
+    }
+    return list;
+}

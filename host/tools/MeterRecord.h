@@ -1,0 +1,36 @@
+#pragma once
+
+#include "QVT7702_Data_t.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A stored 59-byte meter record read back: the data id, the 7-byte time
+// stamp, the twelve raw words and the eight signals scaled the way the
+// meter's value queries scale them (voltages in volts, currents raw).
+class MeterRecord {
+public:
+    static constexpr std::size_t kSize = sizeof(QVT7702_Data_t);
+    static constexpr int kWordCount = 12;
+    static constexpr int kSignalCount = 8;
+
+    // Nothing when the bytes are not exactly one record.
+    static std::optional<MeterRecord> FromBytes(const std::vector<unsigned char>& bytes);
+
+    // "Ua", "Ub", "Uc", "Uab", "Ubc", "Uca", "Ia", "Ic".
+    static const std::array<const char*, kSignalCount>& SignalKeys();
+
+    std::uint32_t DataId() const;
+    // "YYYY-MM-DD HH:MM:SS".
+    std::string StampText() const;
+    float Word(int index) const;
+    // Signal `index` of SignalKeys(), scaled.
+    float Signal(int index) const;
+
+private:
+    QVT7702_Data_t record_{};
+};

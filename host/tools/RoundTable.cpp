@@ -1,0 +1,101 @@
+#include "RoundTable.h"
+
+#include "MeterRecord.h"
+#include "VDeviceInterface.h"
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kLabelWidth = 5;
+constexpr int kValueWidth = 8;
+constexpr int kCounterWidth = 6;
+constexpr int kValuesWidth = MeterRecord::kSignalCount * kValueWidth;
+
+// Columns a UTF-8 text takes on a terminal: East Asian characters take two.
+int DisplayWidth(const std::string& text) {
+    int width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        width += length >= 3 ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
+std::string PadLeft(const std::string& text, int width) {
+    const int fill = width - DisplayWidth(text);
+    return fill > 0 ? std::string(static_cast<std::size_t>(fill), ' ') + text : text;
+}
+
+std::string PadRight(const std::string& text, int width) {
+    const int fill = width - DisplayWidth(text);
+    return fill > 0 ? text + std::string(static_cast<std::size_t>(fill), ' ') : text;
+}
+
+std::string LocalClock() {
+    return boost::posix_time::to_simple_string(
+        boost::posix_time::second_clock::local_time().time_of_day());
+}
+
+// One cell per signal: the value with two decimals, or the message the
+// query failed with.
+std::array<std::string, MeterRecord::kSignalCount> ValueCells(const VDeviceInterface& meter,
+                                                              bool& all_failed_alike) {
+    std::array<std::string, MeterRecord::kSignalCount> cells;
+    bool failed = true;
+    std::string first_failure;
+    for (int i = 0; i < MeterRecord::kSignalCount; ++i) {
+        try {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.2f",
+                          static_cast<double>(meter.Get_Value(0, MeterRecord::SignalKeys()[i])));
+            cells[i] = text;
+            failed = false;
+        } catch (const std::out_of_range& failure) {
+            cells[i] = failure.what();
+            if (i == 0)
+                first_failure = cells[i];
+            else if (cells[i] != first_failure)
+                failed = false;
+        }
+    }
+    all_failed_alike = failed;
+    return cells;
+}
+
+}  // namespace
+
+void RoundTable::WriteHeader() {
+    std::string header = PadLeft("round", kLabelWidth) + "  " + PadRight("time", 8);
+    for (const char* key : MeterRecord::SignalKeys())
+        header += ' ' + PadLeft(key, kValueWidth - 1);
+    header += PadLeft("done", kCounterWidth) + PadLeft("lost", kCounterWidth);
+    out_ << header << std::endl;
+}
+
+// When every query fails with the same message (no data yet, data too old)
+// the message is shown once across the value columns.
+void RoundTable::WriteRow(const std::string& label, const VDeviceInterface& meter,
+                          std::uint64_t completed, std::uint64_t lost, const std::string& note) {
+    bool all_failed_alike = false;
+    const auto cells = ValueCells(meter, all_failed_alike);
+
+    std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock();
+    if (all_failed_alike) {
+        row += PadRight("  " + cells[0], kValuesWidth);
+    } else {
+        for (const std::string& cell : cells)
+            row += ' ' + PadLeft(cell, kValueWidth - 1);
+    }
+    row += PadLeft(std::to_string(completed), kCounterWidth) +
+           PadLeft(std::to_string(lost), kCounterWidth);
+    if (!note.empty())
+        row += "  " + note;
+    out_ << row << std::endl;
+}

@@ -1,0 +1,89 @@
+#include "SerialLine.h"
+
+#include "BenchError.h"
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/write.hpp>
+
+#include <sys/file.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr long kBitsPerCharacter = 11;
+constexpr int kFastLineBaud = 19200;
+constexpr std::chrono::microseconds kFastLineSilence{1750};
+
+}  // namespace
+
+SerialLine::SerialLine(boost::asio::io_context& io) : port_(io) {}
+
+void SerialLine::Open(const std::string& path, int baud) {
+    using boost::asio::serial_port_base;
+    path_ = path;
+    baud_ = baud;
+    if (baud <= 0)
+        throw BenchError(ExitCode::kPort,
+                         "cannot open serial port " + path + ": no speed " + std::to_string(baud));
+    try {
+        port_.open(path);
+        port_.set_option(serial_port_base::baud_rate(static_cast<unsigned int>(baud)));
+        port_.set_option(serial_port_base::character_size(8));
+        port_.set_option(serial_port_base::parity(serial_port_base::parity::none));
+        port_.set_option(serial_port_base::stop_bits(serial_port_base::stop_bits::one));
+        port_.set_option(serial_port_base::flow_control(serial_port_base::flow_control::none));
+    } catch (const boost::system::system_error& failure) {
+        boost::system::error_code ignored;
+        port_.close(ignored);
+        throw BenchError(ExitCode::kPort,
+                         "cannot open serial port " + path + ": " + failure.code().message());
+    }
+    Lock();
+}
+
+void SerialLine::Lock() {
+    if (::flock(port_.native_handle(), LOCK_EX | LOCK_NB) == 0)
+        return;
+    const int error = errno;
+    boost::system::error_code ignored;
+    port_.close(ignored);
+    if (error == EWOULDBLOCK)
+        throw BenchError(ExitCode::kPort,
+                         "cannot open serial port " + path_ + ": busy, another program holds it");
+    throw BenchError(ExitCode::kPort,
+                     "cannot lock serial port " + path_ + ": " + std::strerror(error));
+}
+
+void SerialLine::Close() {
+    boost::system::error_code ignored;
+    port_.cancel(ignored);
+    port_.close(ignored);
+}
+
+void SerialLine::Write(const unsigned char* data, std::size_t len) {
+    boost::system::error_code error;
+    boost::asio::write(port_, boost::asio::buffer(data, len), error);
+    if (error)
+        throw BenchError(ExitCode::kPort, "cannot write to serial port " + path_ + ": " +
+                                              error.message());
+}
+
+void SerialLine::ReadSome(ReadHandler handler) {
+    port_.async_read_some(
+        boost::asio::buffer(read_buffer_),
+        [this, handler = std::move(handler)](const boost::system::error_code& error,
+                                             std::size_t len) { handler(error, read_buffer_, len); });
+}
+
+std::chrono::microseconds SerialLine::CharacterTime() const {
+    return std::chrono::microseconds(kBitsPerCharacter * 1'000'000 / baud_);
+}
+
+std::chrono::microseconds SerialLine::SilentInterval() const {
+    if (baud_ > kFastLineBaud)
+        return kFastLineSilence;
+    return CharacterTime() * 7 / 2;
+}

@@ -1,0 +1,124 @@
+// The simulated meter through its pseudo-terminal, read the way a host
+// reads a serial line.
+#include "ModbusCrc.h"
+#include "SimulatedMeter.h"
+#include "SimulatedReadings.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+const std::vector<unsigned char> kMeterPoll = {0x01, 0x04, 0x00, 0x00, 0x00, 0x15, 0x31, 0xC5};
+
+struct Received {
+    std::vector<unsigned char> bytes;
+    int chunks = 0;
+    milliseconds first_after{-1};
+};
+
+class SimulatedMeterTest : public ::testing::Test {
+protected:
+    void Serve(SimulatedMeterOptions options) {
+        meter = std::make_unique<SimulatedMeter>(std::move(options));
+        meter->Start();
+        port = open(meter->PortPath().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(port, 0);
+    }
+
+    void TearDown() override {
+        if (port >= 0)
+            close(port);
+    }
+
+    // Sends the bytes, then gathers what comes back until the line has been
+    // quiet for `quiet`.
+    Received Exchange(const std::vector<unsigned char>& request, milliseconds quiet = milliseconds(150)) {
+        const auto sent = std::chrono::steady_clock::now();
+        EXPECT_EQ(write(port, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+        Received received;
+        pollfd wait{port, POLLIN, 0};
+        while (poll(&wait, 1, static_cast<int>(quiet.count())) > 0) {
+            unsigned char chunk[256];
+            const ssize_t len = read(port, chunk, sizeof chunk);
+            if (len <= 0)
+                break;
+            if (received.chunks++ == 0)
+                received.first_after =
+                    std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - sent);
+            received.bytes.insert(received.bytes.end(), chunk, chunk + len);
+        }
+        return received;
+    }
+
+    std::unique_ptr<SimulatedMeter> meter;
+    int port = -1;
+};
+
+TEST_F(SimulatedMeterTest, AnswersEachRequestWithTheNextBlockAtTheLinesPace) {
+    Serve(SimulatedMeterOptions{});
+    for (std::uint32_t answer = 1; answer <= 2; ++answer) {
+        const Received received = Exchange(kMeterPoll);
+        EXPECT_EQ(received.bytes, SimulatedReadings::AnswerBlock(1, answer));
+        EXPECT_GT(received.chunks, 3) << "58 bytes at about 1 ms a byte come in pieces";
+    }
+}
+
+TEST_F(SimulatedMeterTest, IgnoresOtherStationsAndDamagedRequests) {
+    SimulatedMeterOptions options;
+    options.station = 2;
+    Serve(options);
+    EXPECT_TRUE(Exchange(kMeterPoll).bytes.empty()) << "addressed to station 1";
+
+    std::vector<unsigned char> to_two = kMeterPoll;
+    to_two[0] = 2;
+    const std::uint16_t crc = ModbusChecksum(to_two.data(), 6);
+    to_two[6] = crc & 0xFF;
+    to_two[7] = crc >> 8;
+    std::vector<unsigned char> damaged = to_two;
+    damaged[3] = 0x01;
+    EXPECT_TRUE(Exchange(damaged).bytes.empty());
+
+    EXPECT_EQ(Exchange(to_two).bytes, SimulatedReadings::AnswerBlock(2, 1))
+        << "only requests it took are counted";
+}
+
+TEST_F(SimulatedMeterTest, FaultsShapeTheAnswerToTheirRequest) {
+    SimulatedMeterOptions options;
+    options.late_delay = milliseconds(300);
+    for (const char* fault : {"silent@1", "short@2", "extra@3", "noise@4", "station@5", "late@6"})
+        options.faults.Add(fault);
+    Serve(options);
+
+    EXPECT_TRUE(Exchange(kMeterPoll).bytes.empty());
+
+    std::vector<unsigned char> expected = SimulatedReadings::AnswerBlock(1, 2);
+    expected.resize(SimulatedMeter::kShortLength);
+    EXPECT_EQ(Exchange(kMeterPoll).bytes, expected);
+
+    expected = SimulatedReadings::AnswerBlock(1, 3);
+    expected.insert(expected.end(), SimulatedMeter::kExtraLength, 0x5A);
+    EXPECT_EQ(Exchange(kMeterPoll).bytes, expected);
+
+    expected = SimulatedMeter::kNoise;
+    const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(1, 4);
+    expected.insert(expected.end(), block.begin(), block.end());
+    EXPECT_EQ(Exchange(kMeterPoll).bytes, expected);
+
+    const std::vector<unsigned char> foreign = Exchange(kMeterPoll).bytes;
+    EXPECT_EQ(foreign, SimulatedReadings::AnswerBlock(2, 5)) << "as if station 2 had answered";
+
+    const Received late = Exchange(kMeterPoll, milliseconds(400));
+    EXPECT_EQ(late.bytes, SimulatedReadings::AnswerBlock(1, 6));
+    EXPECT_GE(late.first_after, milliseconds(290));
+}
+
+}  // namespace
