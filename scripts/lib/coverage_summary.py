@@ -23,7 +23,7 @@ def main(path):
     with open(path, encoding="utf-8") as report:
         files = json.load(report)["files"]
     totals = [0, 0, 0, 0]  # lines run, lines, branches taken, branches
-    print(f"{'file':<34} {'lines':>13} {'branches':>13}")
+    print(f"{'file':<34} {'lines':>10} {'branches':>10}")
     for entry in sorted(files, key=lambda f: f["file"]):
         lines = [line for line in entry["lines"]
                  if not line.get("gcovr/noncode") and not line.get("gcovr/excluded")]
@@ -32,7 +32,7 @@ def main(path):
         taken = sum(1 for b in branches if b["count"] > 0)
         for i, value in enumerate((run, len(lines), taken, len(branches))):
             totals[i] += value
-        print(f"{entry['file']:<34} {run:>5}/{len(lines):<5} {taken:>5}/{len(branches):<5}")
+        print(f"{entry['file']:<34} {f'{run}/{len(lines)}':>10} {f'{taken}/{len(branches)}':>10}")
     print(f"lines: {percent(totals[0], totals[1]):.1f}% ({totals[0]} out of {totals[1]})")
     print(f"branches: {percent(totals[2], totals[3]):.1f}% ({totals[2]} out of {totals[3]}),"
           " exception-only edges left out")
