@@ -125,7 +125,7 @@ TEST_F(MeterValueTest, QueryLeavesTheDeviceUnchanged) {
     meter.Get_Value(0, "Ua");
     Failure("nope");
     EXPECT_EQ(meter.last_update_, stamp);
-    EXPECT_EQ(0, std::memcmp(before.data(), &meter, sizeof(QVT7702)));
+    EXPECT_EQ(0, std::memcmp(before.data(), static_cast<const void*>(&meter), sizeof(QVT7702)));
 }
 
 }  // namespace

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+// A broken invariant is a finding: say which one on standard error and abort,
+// so that libFuzzer keeps the input that caused it.
+inline void Require(bool holds, const char* invariant) {
+    if (holds)
+        return;
+    std::fprintf(stderr, "invariant broken: %s\n", invariant);
+    std::abort();
+}
