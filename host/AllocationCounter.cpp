@@ -1,6 +1,7 @@
 // Replaces the global allocation operators with counting ones on top of
-// malloc and free. The library's remaining forms (array, nothrow) forward to
-// the ones replaced here.
+// malloc and free. Every form is replaced here, array and nothrow ones
+// included: a sanitizer runtime supplies its own versions of any form left
+// to the library, and those would not pair with the frees below.
 #include "AllocationCounter.h"
 
 #include <malloc.h>
@@ -62,6 +63,71 @@ void operator delete(void* block, std::size_t) noexcept {
 }
 
 void operator delete(void* block, std::size_t, std::align_val_t alignment) noexcept {
+    operator delete(block, alignment);
+}
+
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return operator new(size, alignment);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return operator new(size, std::nothrow);
+}
+
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size, alignment);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, std::align_val_t alignment,
+                     const std::nothrow_t&) noexcept {
+    return operator new(size, alignment, std::nothrow);
+}
+
+void operator delete[](void* block) noexcept {
+    operator delete(block);
+}
+
+void operator delete[](void* block, std::align_val_t alignment) noexcept {
+    operator delete(block, alignment);
+}
+
+void operator delete[](void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+
+void operator delete[](void* block, std::size_t, std::align_val_t alignment) noexcept {
+    operator delete(block, alignment);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    operator delete(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    operator delete(block);
+}
+
+void operator delete(void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    operator delete(block, alignment);
+}
+
+void operator delete[](void* block, std::align_val_t alignment, const std::nothrow_t&) noexcept {
     operator delete(block, alignment);
 }
 
