@@ -2,17 +2,13 @@
 #include "SPModbus.h"
 
 #include "FrameworkProbe.h"
-
-#include <boost/crc.hpp>
+#include "ModbusCrc.h"
 
 #include <cstdint>
 
 namespace {
 
 constexpr unsigned char kReadInputRegisters = 0x04;
-
-// CRC-16/MODBUS: polynomial 0x8005 reflected, initial value 0xFFFF.
-using ModbusCrc = boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true>;
 
 }  // namespace
 
@@ -60,9 +56,7 @@ int SPModbus::modbus_read_input_registers(int start, int count) {
         0,
         0,
     };
-    ModbusCrc crc;
-    crc.process_bytes(frame, 6);
-    const std::uint16_t checksum = crc.checksum();
+    const std::uint16_t checksum = ModbusChecksum(frame, 6);
     frame[6] = static_cast<unsigned char>(checksum & 0xFF);
     frame[7] = static_cast<unsigned char>(checksum >> 8);
     SendData(frame, sizeof frame);
