@@ -203,6 +203,12 @@ TEST_F(MeterProcessTest, NextPollDropsTheRestOfAShortAnswer) {
     EXPECT_EQ(Rounds(), 1u);
 }
 
+TEST_F(MeterProcessTest, ModbusErrorHookWritesItsLineAndReportsTheExchangeOver) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(meter.on_error(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "SPModbus get error\n");
+}
+
 TEST_F(MeterProcessTest, PayloadHandlerIsANoOp) {
     for (SPModbus::tab_type table : {SPModbus::TAB_COILS, SPModbus::TAB_DISCRETE_INPUTS,
                                      SPModbus::TAB_HOLDING_REGISTERS, SPModbus::TAB_INPUT_REGISTERS})
