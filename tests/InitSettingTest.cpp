@@ -127,10 +127,14 @@ TEST_F(InitSettingTest, ModeGivenAsANumberIsReadFromItsText) {
 }
 
 TEST_F(InitSettingTest, OtherModesIgnoreTheTable) {
-    for (const char* mode : {"0", "1", "2"}) {
+    // Modes on both sides of 3, including a text clamped to the largest int:
+    // only exactly 3 turns the table on.
+    const std::pair<const char*, int> modes[] = {
+        {"0", 0}, {"1", 1}, {"2", 2}, {"4", 4}, {"-3", -3}, {"99999999999", INT_MAX}};
+    for (const auto& [mode, parsed] : modes) {
         const std::string text = std::string(R"({"appSetting":{"b_mode":")") + mode +
                                  R"("},"thresholdSetting":{"Ua":{"NMAlarmID":"A"}}})";
-        EXPECT_EQ(Configure(text), Lines{std::string("InitSetting 12 b_mode_:") + mode});
+        EXPECT_EQ(Configure(text), Lines{"InitSetting 12 b_mode_:" + std::to_string(parsed)});
     }
     EXPECT_TRUE(device.alarm_ids_.empty());
     EXPECT_TRUE(device.threshold_levels_.empty());

@@ -74,16 +74,23 @@ TEST_F(MeterValueTest, VoltagesAreScaledToVoltsAndCurrentsAreRaw) {
 }
 
 TEST_F(MeterValueTest, VoltageIsADivisionNotAMultiplication) {
-    // For 23012 the two differ in the last bit: 230.12 is 230.1199951...
-    DeliverAnswer(TypicalWords());
-    const float ua = meter.Get_Value(0, "Ua");
-    EXPECT_EQ(ua, 230.12f);
-    std::uint32_t bits;
-    std::memcpy(&bits, &ua, sizeof bits);
-    std::uint32_t expected_bits;
-    const float expected = 230.12f;
-    std::memcpy(&expected_bits, &expected, sizeof expected_bits);
-    EXPECT_EQ(bits, expected_bits);
+    // Words for which word / 100 and word * 0.01 round to different floats
+    // (23010 gives 230.100006 against 230.099991), one for every voltage.
+    const std::array<std::uint16_t, 12> words = {0, 40020, 9, 15, 23010, 5, 27, 0, 10, 20, 0, 0};
+    for (const std::uint16_t word : {40020, 9, 15, 23010, 5, 27})
+        ASSERT_NE(static_cast<float>(word) / 100.0f, static_cast<float>(word) * 0.01f) << word;
+    DeliverAnswer(words);
+    const std::pair<const char*, int> voltages[] = {{"Ua", 4},  {"Ub", 5},  {"Uc", 6},
+                                                    {"Uab", 1}, {"Ubc", 2}, {"Uca", 3}};
+    for (const auto& [key, element] : voltages) {
+        const float value = meter.Get_Value(0, key);
+        const float expected = static_cast<float>(words[element]) / 100.0f;
+        std::uint32_t bits;
+        std::uint32_t expected_bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::memcpy(&expected_bits, &expected, sizeof expected_bits);
+        EXPECT_EQ(bits, expected_bits) << key;
+    }
 }
 
 TEST_F(MeterValueTest, UnkeyedWordsAndLookAlikeKeysAreNotSupported) {

@@ -133,6 +133,17 @@ TEST_F(UniDataDeviceTest, FailingFrameworkCallStopsTheRestOfTheRound) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"SendSP", "Reset", "CheckAOReport"}));
     EXPECT_EQ(device.rule_values_.size(), 1u) << "rules are kept for the next round";
 
+    // A failing batch check comes after the trace line and before history:
+    // the round's record is published but not stored, and the rules stay.
+    Probe().Clear();
+    Probe().failing = {"DoBatchCheckThreshold"};
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(device.RoundDone(), std::runtime_error);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 1\n");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"SendSP", "Reset", "CheckAOReport",
+                                                 "CheckThreshold", "DoBatchCheckThreshold"}));
+    EXPECT_EQ(device.rule_values_.size(), 1u);
+
     Probe().Clear();
     Probe().failing = {"SendSP"};
     EXPECT_THROW(device.RoundDone(), std::runtime_error);
