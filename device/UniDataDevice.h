@@ -1,13 +1,12 @@
 #pragma once
 
+#include "AlarmMappingSettings.h"
 #include "SMDVDevice.h"
 #include "TTime.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <json/value.h>
 
-#include <cctype>
-#include <climits>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -54,6 +53,8 @@ public:
         this->report_needed_ = false;
         RunCheckThreshold();
         CheckSignals();
+        // Operator trace: the controller's operators read this line; tests
+        // compare it byte for byte.
         std::cout << "rvSize is " << static_cast<long long>(this->rule_values_.size())
                   << std::endl;
         const bool batch_report = this->SMDVDevice::DoBatchCheckThreshold(this->rule_values_);
@@ -93,40 +94,38 @@ private:
         }
     }
 
-    static bool Present(const Json::Value& value) {
-        static const Json::Value null_value(Json::nullValue);
-        return value != null_value;
-    }
-
     void ReadAlarmMapping(const std::string& key, const Json::Value& member);
-    static void AppendAlarmPart(const Json::Value& member, const char* part,
-                                std::uint32_t data_id, std::string& alarm_id);
-    static int ParseMode(const std::string& text);
 };
 
 // Settings tree, as read here (everything else is the base's):
 //   { "appSetting": { "b_mode": "3" },
 //     "thresholdSetting": { "<signal key>": { "SignalName": "...", "NMAlarmID": "...",
 //                                             "ID": "...", "SignalNumber": "..." }, ... } }
-// Mode 3 turns on the alarm-mapping table. The mode persists between calls,
-// and table entries are added or replaced, never removed.
+// Mode 3 (AlarmMappingSettings::kMappingMode) turns on the alarm-mapping
+// table. The mode persists between calls, and table entries are added or
+// replaced, never removed.
+//
+// The lines written to standard output here ("InitSetting ...", "here 1",
+// "here 2", "here <key>", "mobile:...") are the configuration trace the
+// controller's operators read in its log to follow a device's set-up. They
+// are output, not debugging left behind: tests compare them byte for byte.
 template <class Data, class Base, int DataId>
 int UniDataDevice<Data, Base, DataId>::InitSetting(const Json::Value& settings) {
     record_.data_id = this->data_id_;
 
     const Json::Value& app = settings["appSetting"];
-    if (Present(app) && app.type() == Json::objectValue) {
+    if (AlarmMappingSettings::Present(app) && app.type() == Json::objectValue) {
         const Json::Value& mode = app["b_mode"];
-        if (Present(mode)) {
-            b_mode_ = ParseMode(mode.asString());
+        if (AlarmMappingSettings::Present(mode)) {
+            b_mode_ = AlarmMappingSettings::ParseMode(mode.asString());
             std::cout << "InitSetting " << record_.data_id << " b_mode_:" << b_mode_ << std::endl;
         }
     }
 
-    if (b_mode_ == 3) {
+    if (b_mode_ == AlarmMappingSettings::kMappingMode) {
         std::cout << "here 1" << std::endl;
         const Json::Value& table = settings["thresholdSetting"];
-        if (Present(table)) {
+        if (AlarmMappingSettings::Present(table)) {
             std::cout << "here 2" << std::endl;
             for (Json::Value::const_iterator it = table.begin(); it != table.end(); it++) {
                 const std::string key = it.key().asString();
@@ -148,52 +147,16 @@ void UniDataDevice<Data, Base, DataId>::ReadAlarmMapping(const std::string& key,
         return;
 
     const Json::Value& name = member["SignalName"];
-    if (Present(name))
+    if (AlarmMappingSettings::Present(name))
         signal_names_[key] = name.asString();
 
     // "<NMAlarmID>;<ID>;<SignalNumber>;" with a missing part left empty.
     std::string alarm_id;
-    AppendAlarmPart(member, "NMAlarmID", this->data_id_, alarm_id);
-    AppendAlarmPart(member, "ID", this->data_id_, alarm_id);
-    AppendAlarmPart(member, "SignalNumber", this->data_id_, alarm_id);
+    AlarmMappingSettings::AppendAlarmPart(member, "NMAlarmID", this->data_id_, alarm_id);
+    AlarmMappingSettings::AppendAlarmPart(member, "ID", this->data_id_, alarm_id);
+    AlarmMappingSettings::AppendAlarmPart(member, "SignalNumber", this->data_id_, alarm_id);
 
     std::cout << "mobile:" << key << ":" << alarm_id << " level:" << this->threshold_levels_[key]
               << " value:" << this->threshold_values_[key] << std::endl;
     alarm_ids_[key] = alarm_id;
-}
-
-template <class Data, class Base, int DataId>
-void UniDataDevice<Data, Base, DataId>::AppendAlarmPart(const Json::Value& member,
-                                                        const char* part, std::uint32_t data_id,
-                                                        std::string& alarm_id) {
-    const Json::Value& value = member[part];
-    if (Present(value))
-        alarm_id += value.asString();
-    else
-        std::cout << data_id << " " << part << " is missing" << std::endl;
-    alarm_id += ';';
-}
-
-// The mode is read like C's atoi (leading white space, an optional sign,
-// decimal digits, anything after them ignored, no digits give 0), except
-// that a number beyond the range of int is clamped to it instead of being
-// undefined.
-template <class Data, class Base, int DataId>
-int UniDataDevice<Data, Base, DataId>::ParseMode(const std::string& text) {
-    std::size_t pos = 0;
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos])))
-        ++pos;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-        negative = text[pos] == '-';
-        ++pos;
-    }
-    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-    long long magnitude = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        magnitude = magnitude * 10 + (text[pos] - '0');
-        if (magnitude > limit)
-            magnitude = limit;
-    }
-    return static_cast<int>(negative ? -magnitude : magnitude);
 }

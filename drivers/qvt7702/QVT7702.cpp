@@ -1,5 +1,7 @@
 #include "QVT7702.h"
 
+#include "QVT7702Signals.h"
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include <cstring>
@@ -11,26 +13,14 @@ const char kNotReady[] = "数据未就绪";
 const char kTimedOut[] = "数据已超时";
 const char kUnsupported[] = "不支持变量";
 
-// The signals a query may name, and where each one sits in the record.
-struct SignalEntry {
-    const char* key;
-    int index;      // element of QVT7702_Data_t::values
-    bool in_volts;  // stored in hundredths of a volt
-};
-
-const SignalEntry kSignals[] = {
-    {"Ua", 4, true},  {"Ub", 5, true},  {"Uc", 6, true},  {"Uab", 1, true},
-    {"Ubc", 2, true}, {"Uca", 3, true}, {"Ia", 8, false}, {"Ic", 9, false},
-};
-
 }  // namespace
 
 QVT7702::QVT7702() {
     device_type_ = "qvt7702";
-    baud_rate_ = 9600;
-    station_address_ = 1;
-    serial_param_ = 3;
-    device_param_ = 600;
+    baud_rate_ = kBaudRate;
+    station_address_ = kStationAddress;
+    serial_param_ = kSerialParameter;
+    device_param_ = kDeviceParameter;
 }
 
 QVT7702::~QVT7702() = default;
@@ -45,11 +35,10 @@ float QVT7702::Get_Value(unsigned int, const std::string& key) const {
     if (age > kMaxAgeSeconds)
         throw std::out_of_range(std::string(kTimedOut));
 
-    for (const SignalEntry& signal : kSignals) {
-        if (key == signal.key) {
-            const float raw = record_.values[signal.index];
-            return signal.in_volts ? raw / 100.0f : raw;
-        }
+    for (int i = 0; i < kQVT7702SignalCount; ++i) {
+        const QVT7702Signal& signal = kQVT7702Signals[i];
+        if (key == signal.key)
+            return QVT7702ScaledValue(signal, record_.values[signal.element]);
     }
     throw std::out_of_range(std::string(kUnsupported));
 }

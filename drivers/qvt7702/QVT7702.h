@@ -21,6 +21,14 @@ public:
     static constexpr int kPollStart = 0;
     static constexpr int kPollQuantity = 21;
     static constexpr long long kMaxAgeSeconds = 60;
+    static constexpr int kBaudRate = 9600;
+    static constexpr int kStationAddress = 1;
+    // Two settings the controller's framework reads from every serial device.
+    // What the controller makes of them is its own and is not known here; the
+    // driver passes the values this meter has always been configured with.
+    // The stand-in framework on the workstation uses neither.
+    static constexpr int kSerialParameter = 3;
+    static constexpr int kDeviceParameter = 600;
 
     QVT7702();
     ~QVT7702() override;

@@ -1,24 +1,11 @@
 #include "MeterRecord.h"
 
+#include "QVT7702Signals.h"
+
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-// Where each signal sits among the twelve words, and whether it is a voltage
-// stored in hundredths of a volt.
-struct SignalSource {
-    int word;
-    bool in_volts;
-};
-
-const std::array<const char*, MeterRecord::kSignalCount> kKeys = {"Ua",  "Ub",  "Uc", "Uab",
-                                                                  "Ubc", "Uca", "Ia", "Ic"};
-const SignalSource kSources[MeterRecord::kSignalCount] = {
-    {4, true}, {5, true}, {6, true}, {1, true}, {2, true}, {3, true}, {8, false}, {9, false},
-};
-
-}  // namespace
+static_assert(MeterRecord::kSignalCount == kQVT7702SignalCount, "one column per meter signal");
 
 std::optional<MeterRecord> MeterRecord::FromBytes(const std::vector<unsigned char>& bytes) {
     if (bytes.size() != kSize)
@@ -29,7 +16,13 @@ std::optional<MeterRecord> MeterRecord::FromBytes(const std::vector<unsigned cha
 }
 
 const std::array<const char*, MeterRecord::kSignalCount>& MeterRecord::SignalKeys() {
-    return kKeys;
+    static const std::array<const char*, kSignalCount> keys = [] {
+        std::array<const char*, kSignalCount> named{};
+        for (int i = 0; i < kSignalCount; ++i)
+            named[i] = kQVT7702Signals[i].key;
+        return named;
+    }();
+    return keys;
 }
 
 std::uint32_t MeterRecord::DataId() const {
@@ -50,7 +43,6 @@ float MeterRecord::Word(int index) const {
 }
 
 float MeterRecord::Signal(int index) const {
-    const SignalSource source = kSources[index];
-    const float raw = record_.values[source.word];
-    return source.in_volts ? raw / 100.0f : raw;
+    const QVT7702Signal& signal = kQVT7702Signals[index];
+    return QVT7702ScaledValue(signal, record_.values[signal.element]);
 }

@@ -28,7 +28,8 @@ public:
     // "YYYY-MM-DD HH:MM:SS".
     std::string StampText() const;
     float Word(int index) const;
-    // Signal `index` of SignalKeys(), scaled.
+    // Signal `index` of SignalKeys(), scaled as the meter's value queries
+    // scale it (the meter's own signal table).
     float Signal(int index) const;
 
 private:
