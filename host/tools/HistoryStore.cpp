@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -72,7 +73,7 @@ HistoryStore::HistoryStore(const std::string& path, Access access) : path_(path)
         // even a connection that only reads may change a database's bytes
         // when it closes (it folds the write-ahead journal back in).
         if (IsNonEmptyFile(path)) {
-            Open(SQLITE_OPEN_READONLY);
+            OpenForReading();
             Inspect();
             Close();
         }
@@ -81,9 +82,12 @@ HistoryStore::HistoryStore(const std::string& path, Access access) : path_(path)
             MakeReady();
             insert_ = Prepare("INSERT INTO history (data_id, stored_at, record) VALUES (?, ?, ?)");
         } else {
-            // Our own file, so its journal may be folded back in and removed
-            // at close; nothing else is written.
-            Open(SQLITE_OPEN_READWRITE);
+            // Our own file: where we may write, the journal is folded back
+            // in and removed at close; nothing else is written.
+            if (MayWriteBeside(path))
+                Open(SQLITE_OPEN_READWRITE);
+            else
+                OpenForReading();
             Execute("PRAGMA query_only = ON");
             if (Inspect() == Contents::kNothing)
                 FailForeign("it holds no history table");
@@ -99,12 +103,44 @@ HistoryStore::~HistoryStore() {
 }
 
 void HistoryStore::Open(int flags) {
-    if (sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    Open(flags, path_);
+}
+
+void HistoryStore::Open(int flags, const std::string& name) {
+    if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         if (db_ == nullptr)
-            throw BenchError(ExitCode::kHistory, "cannot open history file " + path_ + ": out of memory");
+            throw BenchError(ExitCode::kHistory,
+                             "cannot open history file " + path_ + ": out of memory");
         Fail("cannot open history file ");
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+// A reader of a write-ahead journal needs its shared-memory file beside the
+// database; where no writer left one and none can be created (a directory
+// we may not write), the file is read as it stands, which is all of it
+// since a writer folds its journal back in when it closes.
+void HistoryStore::OpenForReading() {
+    if (MayWriteBeside(path_) || ::access((path_ + "-shm").c_str(), F_OK) == 0) {
+        Open(SQLITE_OPEN_READONLY);
+        return;
+    }
+    std::string uri = "file:";
+    for (const char c : path_) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    Open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, uri + "?immutable=1");
+}
+
+bool HistoryStore::MayWriteBeside(const std::string& path) {
+    return ::access(path.c_str(), W_OK) == 0 &&
+           ::access(HistoryPlace::DirectoryOf(path).c_str(), W_OK | X_OK) == 0;
 }
 
 void HistoryStore::Close() {

@@ -72,6 +72,9 @@ private:
     enum class Contents { kNothing, kMarkedHistory, kUnmarkedHistory };
 
     void Open(int flags);
+    void Open(int flags, const std::string& name);
+    void OpenForReading();
+    static bool MayWriteBeside(const std::string& path);
     void Close();
     Contents Inspect();
     std::string ForeignObjects();
