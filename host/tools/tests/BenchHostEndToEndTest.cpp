@@ -236,7 +236,7 @@ TEST_F(BenchHostEndToEndTest, BadInputGivesOneLineAndItsExitStatusAndNoHistory) 
          "settings file broken.json: Line 3, Column 16: Missing ':' after object member name"},
         {{"--settings", "no-id.json"}, 3, "\"dataId\" is missing"},
         {{"--plugin", "not-a-library.so"}, 4, "cannot load plug-in: not-a-library.so: "},
-        {{"--plugin", "absent.so"}, 4, "absent.so: cannot open shared object file"},
+        {{"--plugin", "absent.so"}, 4, "cannot load plug-in: absent.so: No such file or directory"},
         {{"--port", "/dev/no-such-serial-port"}, 5,
          "cannot open serial port /dev/no-such-serial-port: No such file or directory"},
     };
