@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <utility>
 
@@ -44,6 +45,18 @@ const Column kHistoryColumns[] = {
 bool IsNonEmptyFile(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+}
+
+bool Exists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// The database header's read and write versions are 2 in write-ahead mode.
+bool InWriteAheadMode(const std::string& path) {
+    char header[20] = {};
+    std::ifstream file(path, std::ios::binary);
+    return file.read(header, sizeof header) &&
+           std::memcmp(header, "SQLite format 3", 16) == 0 && header[18] == 2 && header[19] == 2;
 }
 
 std::string Text(sqlite3_stmt* statement, int column) {
@@ -116,12 +129,13 @@ void HistoryStore::Open(int flags, const std::string& name) {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
-// A reader of a write-ahead journal needs its shared-memory file beside the
-// database; where no writer left one and none can be created (a directory
-// we may not write), the file is read as it stands, which is all of it
-// since a writer folds its journal back in when it closes.
+// A reader of a database in write-ahead journal mode keeps a shared-memory
+// file and an empty journal beside it, and a reader cannot remove them when
+// it closes: looking into a file would leave files behind. Where neither
+// is there, no program has the database open and the file holds all of it,
+// so it is read as it stands, without either.
 void HistoryStore::OpenForReading() {
-    if (MayWriteBeside(path_) || ::access((path_ + "-shm").c_str(), F_OK) == 0) {
+    if (!InWriteAheadMode(path_) || Exists(path_ + "-shm") || Exists(path_ + "-wal")) {
         Open(SQLITE_OPEN_READONLY);
         return;
     }

@@ -157,6 +157,9 @@ TEST(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftByteForByte) {
          "newer bench host (schema version 2)"},
         {"an empty database of another program", "PRAGMA application_id = 99;",
          "application id 0x00000063"},
+        {"another program's database in write-ahead mode",
+         "PRAGMA journal_mode = WAL; CREATE TABLE log (line TEXT); INSERT INTO log VALUES ('x');",
+         "it holds table 'log'"},
     };
     for (const ForeignDatabase& database : databases) {
         ScratchDirectory scratch;
