@@ -13,12 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -239,6 +241,31 @@ TEST(HistoryStoreTest, NewAndEarlierHistoriesAreMarkedAndKeptInTheWriteAheadJour
     }
     EXPECT_EQ(HistoryStore(earlier, HistoryStore::Access::kReadOnly).Count(), 2)
         << "the earlier record is kept";
+}
+
+// Another program's write transaction is waited out, not taken as the end
+// of the run, even past one wait of SQLite's (5 s); a reader never has to be.
+TEST(HistoryStoreTest, AWriteWaitsForAnotherProgramsWriterAndPassesReaders) {
+    ScratchDirectory scratch;
+    const std::string path = scratch.File("history.sqlite");
+    HistoryStore store(path, HistoryStore::Access::kReadWrite);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT COUNT(*) FROM history;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    store.Append(7, "2024-05-01 10:00:00.000", Record(1).data(), 59);
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([other] {
+        std::this_thread::sleep_for(std::chrono::seconds(7));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    EXPECT_NO_THROW(store.Append(7, "2024-05-01 10:00:01.000", Record(2).data(), 59));
+    release.join();
+    sqlite3_close(other);
+    EXPECT_EQ(store.Count(), 2);
 }
 
 TEST(HistoryStoreTest, NewestSkipsTheRowsTheCallerRefuses) {
