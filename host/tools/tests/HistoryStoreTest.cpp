@@ -143,10 +143,6 @@ TEST(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftByteForByte) {
          "CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
          " stored_at TEXT NOT NULL, record BLOB NOT NULL, extra TEXT);",
          "its history table has other columns"},
-        {"a history table whose record may be null",
-         "CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
-         " stored_at TEXT NOT NULL, record BLOB);",
-         "its history table has other columns"},
         {"our shape under another application id",
          std::string(kUnmarkedHistory) + "PRAGMA application_id = 1234;",
          "another program's application id 0x000004D2"},
@@ -157,8 +153,6 @@ TEST(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftByteForByte) {
          std::string(kUnmarkedHistory) + "PRAGMA application_id = " + our_id +
              "; PRAGMA user_version = 2;",
          "newer bench host (schema version 2)"},
-        {"an empty database of another program", "PRAGMA application_id = 99;",
-         "application id 0x00000063"},
         {"another program's database in write-ahead mode",
          "PRAGMA journal_mode = WAL; CREATE TABLE log (line TEXT); INSERT INTO log VALUES ('x');",
          "it holds table 'log'"},
@@ -266,27 +260,6 @@ TEST(HistoryStoreTest, AWriteWaitsForAnotherProgramsWriterAndPassesReaders) {
     release.join();
     sqlite3_close(other);
     EXPECT_EQ(store.Count(), 2);
-}
-
-TEST(HistoryStoreTest, NewestSkipsTheRowsTheCallerRefuses) {
-    ScratchDirectory scratch;
-    HistoryStore store(scratch.File("history.sqlite"), HistoryStore::Access::kReadWrite);
-    for (unsigned char fill = 1; fill <= 4; ++fill)
-        store.Append(fill == 2 ? 8 : 7, "2024-05-01 10:00:0" + std::to_string(fill) + ".000",
-                     Record(fill).data(), 59);
-
-    std::vector<HistoryRow> refused;
-    const auto below_three = [](const HistoryRow& row) { return row.record[0] < 3; };
-    const std::optional<HistoryRow> newest = store.Newest(7, below_three, refused);
-    ASSERT_TRUE(newest.has_value());
-    EXPECT_EQ(newest->record, Record(1)) << "device 8's row is never looked at";
-    ASSERT_EQ(refused.size(), 2u);
-    EXPECT_EQ(refused[0].record, Record(4)) << "newest first";
-    EXPECT_EQ(refused[1].record, Record(3));
-
-    refused.clear();
-    EXPECT_FALSE(store.Newest(7, [](const HistoryRow&) { return false; }, refused).has_value());
-    EXPECT_EQ(refused.size(), 3u);
 }
 
 TEST(HistoryStoreTest, PlacesThatCannotHoldAHistoryAreNamedBeforeAnythingIsCreated) {
