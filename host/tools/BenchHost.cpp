@@ -4,6 +4,7 @@
 #include "BenchOptions.h"
 #include "HexText.h"
 #include "HistoryStore.h"
+#include "MeterRecord.h"
 #include "PluginTraceCapture.h"
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
@@ -51,10 +52,44 @@ void BenchHost::Run() {
     io_.run();
 }
 
+namespace {
+
+// One line for each of the first few stored records the reload passed over.
+void NoteSkippedRecords(std::ostream& out, std::uint32_t data_id,
+                        const std::vector<HistoryRow>& skipped) {
+    constexpr std::size_t kShown = 3;
+    for (std::size_t i = 0; i < skipped.size() && i < kShown; ++i) {
+        const HistoryRow& row = skipped[i];
+        const std::optional<MeterRecord> record = MeterRecord::FromBytes(row.record);
+        out << "cache: skipped record #" << row.row_id << " stored " << row.stored_at << ": ";
+        if (record)
+            out << "its own data id is " << record->DataId() << ", not " << data_id;
+        else
+            out << row.record.size() << " bytes, not a " << MeterRecord::kSize << "-byte record";
+        out << '\n';
+    }
+    if (skipped.size() > kShown)
+        out << "cache: skipped " << skipped.size() - kShown << " more records not of data id "
+            << data_id << '\n';
+}
+
+}  // namespace
+
 // After a restart the controller hands the device its newest stored record,
-// which completes a round on it like a fresh answer would.
+// which completes a round on it like a fresh answer would. Only a record
+// of this device goes back: one that carries another data id would rewrite
+// the device's data id, and be stored again under it, at every restart.
 void BenchHost::LoadNewestRecord() {
-    const std::optional<HistoryRow> newest = history_.Newest(meter_.DataId());
+    const std::uint32_t data_id = meter_.DataId();
+    std::vector<HistoryRow> skipped;
+    const std::optional<HistoryRow> newest = history_.Newest(
+        data_id,
+        [data_id](const HistoryRow& row) {
+            const std::optional<MeterRecord> record = MeterRecord::FromBytes(row.record);
+            return record && record->DataId() == data_id;
+        },
+        skipped);
+    NoteSkippedRecords(out_, data_id, skipped);
     if (!newest)
         return;
     const std::string blob(newest->record.begin(), newest->record.end());

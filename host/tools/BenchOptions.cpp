@@ -6,6 +6,7 @@
 
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace po = boost::program_options;
@@ -29,7 +30,7 @@ po::options_description Describe(BenchOptions& options, std::vector<std::string>
         ("interval", po::value(&options.interval_seconds)->value_name("SECONDS"),
          "time from one poll to the next (default 1)")
         ("rounds", po::value(&rounds)->value_name("N"),
-         "stop after N rounds (default: poll until Ctrl-C)")
+         "stop after N rounds, N at least 1 (default: poll until Ctrl-C)")
         ("timeout", po::value(&timeout_ms)->value_name("MS"),
          "how long to wait for an answer, in ms (default 500)")
         ("verbose,v", po::bool_switch(&options.verbose),
@@ -37,7 +38,8 @@ po::options_description Describe(BenchOptions& options, std::vector<std::string>
         ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
         ("csv", po::bool_switch(&options.csv), "print the stored history as CSV, and exit")
         ("sim-fault", po::value(&faults)->value_name("KIND@N[,N...]"),
-         ("simulated meter: put a fault into the answer to request N; KIND is one of " +
+         ("simulated meter: put a fault into the answer to request N, one fault per "
+          "request; KIND is one of " +
           FaultPlan::KindList()).c_str())
         ("sim-late", po::value(&late_ms)->value_name("MS"),
          "simulated meter: how late a late answer comes, in ms (default 800)");
@@ -52,6 +54,30 @@ unsigned long NotNegative(long long value, const char* option) {
     if (value < 0)
         UsageError(std::string("--") + option + " cannot be negative");
     return static_cast<unsigned long>(value);
+}
+
+// Every word must belong to an option: a stray word is most likely a
+// mistyped option, and ignoring it would run something the user did not ask for.
+void RefuseStrayWords(const po::parsed_options& parsed) {
+    const std::vector<std::string> stray =
+        po::collect_unrecognized(parsed.options, po::include_positional);
+    if (!stray.empty())
+        UsageError("unexpected word '" + stray.front() +
+                   "' on the command line (options start with --)");
+}
+
+// A path option given as "" would otherwise fall back to a default, such as
+// the simulated meter for --port.
+void RefuseEmptyPaths(const po::variables_map& given, const BenchOptions& options) {
+    const std::pair<const char*, const std::string*> paths[] = {
+        {"plugin", &options.plugin_path},
+        {"settings", &options.settings_path},
+        {"port", &options.port},
+        {"history", &options.history_path},
+    };
+    for (const auto& [option, path] : paths)
+        if (given.count(option) != 0 && path->empty())
+            UsageError(std::string("--") + option + " needs a path, not an empty word");
 }
 
 }  // namespace
@@ -69,16 +95,21 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
 
     po::variables_map given;
     try {
-        po::store(po::command_line_parser(argc, argv)
-                      .options(Describe(options, faults, rounds, timeout_ms, late_ms))
-                      .run(),
-                  given);
+        const po::options_description described =
+            Describe(options, faults, rounds, timeout_ms, late_ms);
+        const po::parsed_options parsed =
+            po::command_line_parser(argc, argv).options(described).run();
+        RefuseStrayWords(parsed);
+        po::store(parsed, given);
         po::notify(given);
     } catch (const po::error& failure) {
         UsageError(failure.what());
     }
 
+    RefuseEmptyPaths(given, options);
     options.rounds = NotNegative(rounds, "rounds");
+    if (given.count("rounds") != 0 && options.rounds == 0)
+        UsageError("--rounds must be at least 1 (leave it out to poll until Ctrl-C)");
     options.timeout_ms = NotNegative(timeout_ms, "timeout");
     options.simulator_late_ms = NotNegative(late_ms, "sim-late");
     if (options.timeout_ms == 0)

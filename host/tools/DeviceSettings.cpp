@@ -4,6 +4,7 @@
 
 #include <boost/algorithm/string/trim.hpp>
 #include <json/reader.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -31,9 +32,22 @@ std::string FirstParseError(const std::string& errors) {
     throw BenchError(ExitCode::kSettings, "settings file " + path + ": " + reason);
 }
 
+// A directory opens as an empty stream and a device may never end, so only
+// a file or a pipe is read.
+void CheckReadableKind(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        Fail(path, std::strerror(errno));
+    if (S_ISDIR(status.st_mode))
+        Fail(path, "it is a directory, not a file");
+    if (!S_ISREG(status.st_mode) && !S_ISFIFO(status.st_mode))
+        Fail(path, "not a regular file");
+}
+
 }  // namespace
 
 DeviceSettings DeviceSettings::Load(const std::string& path) {
+    CheckReadableKind(path);
     std::ifstream file(path, std::ios::binary);
     if (!file)
         Fail(path, std::strerror(errno));
@@ -41,6 +55,9 @@ DeviceSettings DeviceSettings::Load(const std::string& path) {
     DeviceSettings settings;
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
+    // Text after the settings object is a mistake (two objects, a stray
+    // brace), not something to drop without a word.
+    builder["failIfExtra"] = true;
     std::string errors;
     if (!Json::parseFromStream(builder, file, &settings.tree_, &errors))
         Fail(path, FirstParseError(errors));

@@ -10,9 +10,10 @@
 // framework's own initialisation. Everything else in it is the device's.
 class DeviceSettings {
 public:
-    // Throws BenchError (settings) when the file cannot be read, does not
-    // parse (JsonCpp's message, with line and column) or lacks a usable
-    // "dataId".
+    // Throws BenchError (settings) when the path is a directory or a device,
+    // the file cannot be read, does not parse (JsonCpp's message, with line
+    // and column; text after the JSON value counts as an error) or lacks a
+    // usable "dataId".
     static DeviceSettings Load(const std::string& path);
 
     const Json::Value& Tree() const { return tree_; }

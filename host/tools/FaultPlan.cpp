@@ -50,8 +50,28 @@ void FaultPlan::Add(const std::string& text) {
 
     std::vector<std::string> numbers;
     boost::split(numbers, text.substr(at + 1), boost::is_any_of(","));
-    for (const std::string& number : numbers)
-        faults_[RequestNumber(number, text)] = fault;
+    std::map<std::uint32_t, MeterFault> added;
+    for (const std::string& number : numbers) {
+        const std::uint32_t request = RequestNumber(number, text);
+        RefuseSecondFault(request, fault, added);
+        RefuseSecondFault(request, fault, faults_);
+        added[request] = fault;
+    }
+    faults_.insert(added.begin(), added.end());
+}
+
+// The simulated meter puts one fault into an answer; taking only one of two
+// named for a request would run another test than the one asked for.
+void FaultPlan::RefuseSecondFault(std::uint32_t request, MeterFault fault,
+                                  const std::map<std::uint32_t, MeterFault>& planned) {
+    const auto found = planned.find(request);
+    if (found == planned.end())
+        return;
+    const std::string number = std::to_string(request);
+    if (found->second == fault)
+        throw std::invalid_argument("request " + number + " is named twice for " + Name(fault));
+    throw std::invalid_argument("two faults for request " + number + ": " + Name(found->second) +
+                                " and " + Name(fault) + " (one fault per request)");
 }
 
 MeterFault FaultPlan::At(std::uint32_t request) const {

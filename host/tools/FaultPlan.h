@@ -22,7 +22,8 @@ class FaultPlan {
 public:
     // Adds faults from text "KIND@N[,N...]", KIND one of silent, short, extra,
     // noise, late, station. Throws std::invalid_argument with a readable
-    // message on anything else.
+    // message on anything else, and when a request would get a second fault
+    // (the plan is then unchanged).
     void Add(const std::string& text);
 
     MeterFault At(std::uint32_t request) const;
@@ -33,5 +34,8 @@ public:
     static std::string KindList();
 
 private:
+    static void RefuseSecondFault(std::uint32_t request, MeterFault fault,
+                                  const std::map<std::uint32_t, MeterFault>& planned);
+
     std::map<std::uint32_t, MeterFault> faults_;
 };

@@ -1,8 +1,17 @@
 #include "HistoryStore.h"
 
 #include "BenchError.h"
+#include "HistoryPlace.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <utility>
 
 namespace {
 
@@ -14,7 +23,52 @@ const char kCreateTable[] =
     " record BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS history_by_device ON history (data_id, id);";
 
-constexpr int kBusyTimeoutMs = 2000;
+// Another program's write transaction is waited for this long at each try,
+// and a record is tried this many times, before the run gives up.
+constexpr int kBusyTimeoutMs = 5000;
+constexpr int kWriteAttempts = 3;
+
+struct Column {
+    const char* name;
+    const char* type;
+    int not_null;
+    int primary_key;
+};
+
+const Column kHistoryColumns[] = {
+    {"id", "INTEGER", 0, 1},
+    {"data_id", "INTEGER", 1, 0},
+    {"stored_at", "TEXT", 1, 0},
+    {"record", "BLOB", 1, 0},
+};
+
+bool IsNonEmptyFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
+}
+
+bool Exists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// The database header's read and write versions are 2 in write-ahead mode.
+bool InWriteAheadMode(const std::string& path) {
+    char header[20] = {};
+    std::ifstream file(path, std::ios::binary);
+    return file.read(header, sizeof header) &&
+           std::memcmp(header, "SQLite format 3", 16) == 0 && header[18] == 2 && header[19] == 2;
+}
+
+std::string Text(sqlite3_stmt* statement, int column) {
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+std::string Hex(std::int64_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value & 0xFFFFFFFF));
+    return text;
+}
 
 }  // namespace
 
@@ -23,45 +77,198 @@ void HistoryStore::StatementDeleter::operator()(sqlite3_stmt* statement) const {
 }
 
 HistoryStore::HistoryStore(const std::string& path, Access access) : path_(path) {
-    const int flags = access == Access::kReadOnly ? SQLITE_OPEN_READONLY
-                                                  : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw BenchError(ExitCode::kHistory, "cannot open history file " + path + ": " + message);
-    }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    if (access == Access::kReadWrite)
+        HistoryPlace::CheckWritable(path);
+    else
+        HistoryPlace::CheckReadable(path);
     try {
+        // An existing file is judged through a read-only connection first:
+        // even a connection that only reads may change a database's bytes
+        // when it closes (it folds the write-ahead journal back in).
+        if (IsNonEmptyFile(path)) {
+            OpenForReading();
+            Inspect();
+            Close();
+        }
         if (access == Access::kReadWrite) {
-            CreateTable();
+            Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            MakeReady();
             insert_ = Prepare("INSERT INTO history (data_id, stored_at, record) VALUES (?, ?, ?)");
         } else {
-            Prepare("SELECT 1 FROM history LIMIT 1");
+            // Our own file: where we may write, the journal is folded back
+            // in and removed at close; nothing else is written.
+            if (MayWriteBeside(path))
+                Open(SQLITE_OPEN_READWRITE);
+            else
+                OpenForReading();
+            Execute("PRAGMA query_only = ON");
+            if (Inspect() == Contents::kNothing)
+                FailForeign("it holds no history table");
         }
     } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
+        Close();
         throw;
     }
 }
 
 HistoryStore::~HistoryStore() {
-    insert_.reset();
-    sqlite3_close(db_);
+    Close();
 }
 
-// Creating the table takes the write lock even when the table is there,
-// which proves at start that the file can be written.
-void HistoryStore::CreateTable() {
+void HistoryStore::Open(int flags) {
+    Open(flags, path_);
+}
+
+void HistoryStore::Open(int flags, const std::string& name) {
+    if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        if (db_ == nullptr)
+            throw BenchError(ExitCode::kHistory,
+                             "cannot open history file " + path_ + ": out of memory");
+        Fail("cannot open history file ");
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+// A reader of a database in write-ahead journal mode keeps a shared-memory
+// file and an empty journal beside it, and a reader cannot remove them when
+// it closes: looking into a file would leave files behind. Where neither
+// is there, no program has the database open and the file holds all of it,
+// so it is read as it stands, without either.
+void HistoryStore::OpenForReading() {
+    if (!InWriteAheadMode(path_) || Exists(path_ + "-shm") || Exists(path_ + "-wal")) {
+        Open(SQLITE_OPEN_READONLY);
+        return;
+    }
+    std::string uri = "file:";
+    for (const char c : path_) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    Open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, uri + "?immutable=1");
+}
+
+bool HistoryStore::MayWriteBeside(const std::string& path) {
+    return ::access(path.c_str(), W_OK) == 0 &&
+           ::access(HistoryPlace::DirectoryOf(path).c_str(), W_OK | X_OK) == 0;
+}
+
+void HistoryStore::Close() {
+    insert_.reset();
+    sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+// Taking the write lock first proves at start that the file can be written,
+// and no other writer can come between the check and the marking.
+void HistoryStore::MakeReady() {
     Execute("BEGIN IMMEDIATE");
     try {
-        Execute(kCreateTable);
+        if (Inspect() != Contents::kMarkedHistory) {
+            Execute(kCreateTable);
+            const std::string mark = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                                     "; PRAGMA user_version = " + std::to_string(kSchemaVersion);
+            Execute(mark.c_str());
+        }
         Execute("COMMIT");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
+    UseWriteAheadJournal();
+}
+
+// Readers of a write-ahead journal work on a snapshot and never hold up the
+// writer, so someone looking into the file during a run cannot stop it. The
+// mode is kept in the file.
+void HistoryStore::UseWriteAheadJournal() {
+    Statement mode = Prepare("PRAGMA journal_mode = WAL");
+    if (sqlite3_step(mode.get()) != SQLITE_ROW)
+        Fail("cannot use history file ");
+}
+
+// What the database holds; throws (history) when it is not a bench history.
+HistoryStore::Contents HistoryStore::Inspect() {
+    const std::int64_t application_id = PragmaNumber("PRAGMA application_id");
+    const std::int64_t version = PragmaNumber("PRAGMA user_version");
+    if (application_id != 0 && application_id != kApplicationId)
+        FailForeign("it carries another program's application id " + Hex(application_id));
+    const std::string foreign = ForeignObjects();
+    if (!foreign.empty())
+        FailForeign("it holds " + foreign);
+    const bool has_history = HistoryTableHasOurShape();
+
+    if (application_id == kApplicationId) {
+        if (version > kSchemaVersion)
+            FailForeign("it was written by a newer bench host (schema version " +
+                        std::to_string(version) + ")");
+        return has_history ? Contents::kMarkedHistory : Contents::kNothing;
+    }
+    // Histories written before files were marked carry neither mark.
+    if (version != 0)
+        FailForeign("it carries another program's schema version " + std::to_string(version));
+    return has_history ? Contents::kUnmarkedHistory : Contents::kNothing;
+}
+
+// Everything in the schema beyond the history table, its index and SQLite's
+// own counter table, as "table 'a', index 'b'".
+std::string HistoryStore::ForeignObjects() {
+    Statement query = Prepare("SELECT type, name FROM sqlite_schema ORDER BY rowid");
+    std::string foreign;
+    int count = 0;
+    int result;
+    while ((result = sqlite3_step(query.get())) == SQLITE_ROW) {
+        const std::string type = Text(query.get(), 0);
+        const std::string name = Text(query.get(), 1);
+        if ((type == "table" && (name == "history" || name == "sqlite_sequence")) ||
+            (type == "index" && name == "history_by_device"))
+            continue;
+        if (++count <= 3)
+            foreign += (foreign.empty() ? "" : ", ") + type + " '" + name + "'";
+    }
+    if (result != SQLITE_DONE)
+        Fail("cannot read history file ");
+    if (count > 3)
+        foreign += " and " + std::to_string(count - 3) + " more";
+    return foreign;
+}
+
+// False when there is no history table; throws when there is one of
+// another shape.
+bool HistoryStore::HistoryTableHasOurShape() {
+    Statement query = Prepare("SELECT name, type, \"notnull\", pk FROM pragma_table_info('history')");
+    std::string found;
+    bool same = true;
+    std::size_t index = 0;
+    int result;
+    while ((result = sqlite3_step(query.get())) == SQLITE_ROW) {
+        const std::string name = Text(query.get(), 0);
+        const std::string type = Text(query.get(), 1);
+        found += (found.empty() ? "" : ", ") + name + (type.empty() ? "" : " " + type);
+        const Column* expected = index < std::size(kHistoryColumns) ? &kHistoryColumns[index] : nullptr;
+        same = same && expected != nullptr && name == expected->name && type == expected->type &&
+               sqlite3_column_int(query.get(), 2) == expected->not_null &&
+               sqlite3_column_int(query.get(), 3) == expected->primary_key;
+        ++index;
+    }
+    if (result != SQLITE_DONE)
+        Fail("cannot read history file ");
+    if (index == 0)
+        return false;
+    if (!same || index != std::size(kHistoryColumns))
+        FailForeign("its history table has other columns (" + found + ")");
+    return true;
+}
+
+std::int64_t HistoryStore::PragmaNumber(const char* sql) {
+    Statement query = Prepare(sql);
+    if (sqlite3_step(query.get()) != SQLITE_ROW)
+        Fail("cannot use history file ");
+    return sqlite3_column_int64(query.get(), 0);
 }
 
 void HistoryStore::Execute(const char* sql) {
@@ -77,7 +284,19 @@ HistoryStore::Statement HistoryStore::Prepare(const char* sql) {
 }
 
 void HistoryStore::Fail(const std::string& doing) const {
-    throw BenchError(ExitCode::kHistory, doing + path_ + ": " + sqlite3_errmsg(db_));
+    const int code = sqlite3_errcode(db_);
+    std::string cause = sqlite3_errmsg(db_);
+    if (code == SQLITE_READONLY)
+        cause = "the file cannot be written (" + cause + ")";
+    else if ((code == SQLITE_CANTOPEN || code == SQLITE_IOERR) && sqlite3_system_errno(db_) != 0)
+        cause += " (" + std::string(std::strerror(sqlite3_system_errno(db_))) + ")";
+    throw BenchError(ExitCode::kHistory, doing + path_ + ": " + cause);
+}
+
+void HistoryStore::FailForeign(const std::string& reason) const {
+    throw BenchError(ExitCode::kHistory, "history file " + path_ +
+                                             " is not a bench history: " + reason +
+                                             "; it is left as it is");
 }
 
 void HistoryStore::Append(std::uint32_t data_id, const std::string& stored_at,
@@ -87,10 +306,20 @@ void HistoryStore::Append(std::uint32_t data_id, const std::string& stored_at,
     sqlite3_bind_int64(insert, 1, data_id);
     sqlite3_bind_text(insert, 2, stored_at.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_blob(insert, 3, record, static_cast<int>(len), SQLITE_TRANSIENT);
-    const int result = sqlite3_step(insert);
-    sqlite3_reset(insert);
-    if (result != SQLITE_DONE)
-        Fail("cannot write to history file ");
+    for (int attempt = 1;; ++attempt) {
+        const int result = sqlite3_step(insert);
+        sqlite3_reset(insert);
+        if (result == SQLITE_DONE)
+            return;
+        const bool busy = result == SQLITE_BUSY || result == SQLITE_LOCKED;
+        if (!busy)
+            Fail("cannot write to history file ");
+        if (attempt == kWriteAttempts)
+            throw BenchError(ExitCode::kHistory,
+                             "cannot write to history file " + path_ +
+                                 ": another program kept it locked for " +
+                                 std::to_string(kWriteAttempts * kBusyTimeoutMs / 1000) + " s");
+    }
 }
 
 HistoryRow HistoryStore::ReadRow(sqlite3_stmt* statement) {
@@ -105,13 +334,23 @@ HistoryRow HistoryStore::ReadRow(sqlite3_stmt* statement) {
 }
 
 std::optional<HistoryRow> HistoryStore::Newest(std::uint32_t data_id) {
+    std::vector<HistoryRow> refused;
+    return Newest(data_id, [](const HistoryRow&) { return true; }, refused);
+}
+
+std::optional<HistoryRow> HistoryStore::Newest(
+    std::uint32_t data_id, const std::function<bool(const HistoryRow&)>& usable,
+    std::vector<HistoryRow>& refused) {
     Statement query = Prepare(
-        "SELECT id, data_id, stored_at, record FROM history WHERE data_id = ? "
-        "ORDER BY id DESC LIMIT 1");
+        "SELECT id, data_id, stored_at, record FROM history WHERE data_id = ? ORDER BY id DESC");
     sqlite3_bind_int64(query.get(), 1, data_id);
-    const int result = sqlite3_step(query.get());
-    if (result == SQLITE_ROW)
-        return ReadRow(query.get());
+    int result;
+    while ((result = sqlite3_step(query.get())) == SQLITE_ROW) {
+        HistoryRow row = ReadRow(query.get());
+        if (usable(row))
+            return row;
+        refused.push_back(std::move(row));
+    }
     if (result != SQLITE_DONE)
         Fail("cannot read history file ");
     return std::nullopt;

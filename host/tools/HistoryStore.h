@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,24 +22,42 @@ struct sqlite3_stmt;
 //     record    BLOB NOT NULL)      -- the record's bytes as the device gave them
 //
 // Every record is one statement, so the file holds whole records only, even
-// when the program is stopped between two of them. Every failure is thrown
-// as BenchError (history) with SQLite's own words.
+// when the program is stopped between two of them. The file is marked as a
+// bench history (application id, schema version) and kept in SQLite's
+// write-ahead journal mode, so programs reading it never hold up a write.
+//
+// A database that is not a bench history (another program's tables, a
+// history table of another shape, another application id) is refused and
+// left exactly as it was. A history written before files were marked, whose
+// only contents are this table, is taken on and marked when opened for
+// writing. Every failure is thrown as BenchError (history) naming its cause.
 class HistoryStore {
 public:
     enum class Access { kReadWrite, kReadOnly };
 
+    // "QHST" in the file header's application id field.
+    static constexpr std::int32_t kApplicationId = 0x51485354;
+    static constexpr int kSchemaVersion = 1;
+
     // Read-write creates the file and the table when missing and makes sure
-    // the file can be written; read-only never creates anything.
+    // the file can be written; read-only never creates or changes anything.
     HistoryStore(const std::string& path, Access access);
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
+    // Waits for a writer of another program to finish, and tries again,
+    // before it gives up.
     void Append(std::uint32_t data_id, const std::string& stored_at, const unsigned char* record,
                 std::size_t len);
 
     // The most recently stored record of one device, if any.
     std::optional<HistoryRow> Newest(std::uint32_t data_id);
+    // The most recently stored record of one device that `usable` accepts;
+    // the newer rows it refused go to `refused`, newest first.
+    std::optional<HistoryRow> Newest(std::uint32_t data_id,
+                                     const std::function<bool(const HistoryRow&)>& usable,
+                                     std::vector<HistoryRow>& refused);
     // Every record, oldest first.
     std::vector<HistoryRow> All();
     std::int64_t Count();
@@ -50,11 +69,23 @@ private:
         void operator()(sqlite3_stmt* statement) const;
     };
     using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+    enum class Contents { kNothing, kMarkedHistory, kUnmarkedHistory };
 
-    void CreateTable();
+    void Open(int flags);
+    void Open(int flags, const std::string& name);
+    void OpenForReading();
+    static bool MayWriteBeside(const std::string& path);
+    void Close();
+    Contents Inspect();
+    std::string ForeignObjects();
+    bool HistoryTableHasOurShape();
+    void MakeReady();
+    void UseWriteAheadJournal();
+    std::int64_t PragmaNumber(const char* sql);
     void Execute(const char* sql);
     Statement Prepare(const char* sql);
     [[noreturn]] void Fail(const std::string& doing) const;
+    [[noreturn]] void FailForeign(const std::string& reason) const;
     static HistoryRow ReadRow(sqlite3_stmt* statement);
 
     std::string path_;

@@ -1,6 +1,7 @@
 #include "PluginLibrary.h"
 
 #include "BenchError.h"
+#include "ElfFileCheck.h"
 #include "SMDSPDevice.h"
 #include "SMDSPDeviceProvider.h"
 #include "get_providers.h"
@@ -18,10 +19,21 @@ const SMDSPDeviceProvider* SerialProvider(const std::vector<std::shared_ptr<Prov
     return nullptr;
 }
 
+// dlopen searches the library path for a name without a slash; every other
+// path the bench host takes is relative to the working directory, and so is
+// this one.
+std::string FromWorkingDirectory(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string file = FromWorkingDirectory(path);
+    const std::string problem = ElfFileCheck::Problem(file);
+    if (!problem.empty())
+        throw BenchError(ExitCode::kPlugin, "cannot load plug-in: " + path + ": " + problem);
+    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr)
         throw BenchError(ExitCode::kPlugin, "cannot load plug-in: " + std::string(dlerror()));
 

@@ -12,8 +12,10 @@ class SMDSPDevice;
 // before the library is: their code lives in it.
 class PluginLibrary {
 public:
-    // Throws BenchError (plug-in) with the loader's own message when the
-    // file does not load or lacks the entry point or a serial-device provider.
+    // Throws BenchError (plug-in) when the file's ELF headers do not hold up
+    // (before dlopen could crash on it), with the loader's own message when
+    // it does not load, or when it lacks the entry point or a serial-device
+    // provider. A path without a slash is relative to the working directory.
     explicit PluginLibrary(const std::string& path);
     ~PluginLibrary();
     PluginLibrary(const PluginLibrary&) = delete;

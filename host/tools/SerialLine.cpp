@@ -6,6 +6,7 @@
 #include <boost/asio/write.hpp>
 
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -38,15 +39,28 @@ void SerialLine::Open(const std::string& path, int baud) {
     } catch (const boost::system::system_error& failure) {
         boost::system::error_code ignored;
         port_.close(ignored);
+        if (failure.code() == boost::system::errc::device_or_resource_busy)
+            throw BenchError(ExitCode::kPort,
+                             "cannot open serial port " + path + ": busy, another program holds it");
         throw BenchError(ExitCode::kPort,
                          "cannot open serial port " + path + ": " + failure.code().message());
     }
     Lock();
 }
 
+// The advisory lock keeps out programs that ask for it (a second bench
+// host); the terminal's exclusive mode keeps out every other open() but
+// root's, whether or not the program asks.
 void SerialLine::Lock() {
-    if (::flock(port_.native_handle(), LOCK_EX | LOCK_NB) == 0)
-        return;
+    if (::flock(port_.native_handle(), LOCK_EX | LOCK_NB) == 0) {
+        if (::ioctl(port_.native_handle(), TIOCEXCL) == 0)
+            return;
+        const int error = errno;
+        boost::system::error_code ignored;
+        port_.close(ignored);
+        throw BenchError(ExitCode::kPort, "cannot open serial port " + path_ +
+                                              " exclusively: " + std::strerror(error));
+    }
     const int error = errno;
     boost::system::error_code ignored;
     port_.close(ignored);
@@ -58,6 +72,10 @@ void SerialLine::Lock() {
 }
 
 void SerialLine::Close() {
+    // The exclusive mode outlives this descriptor while another one is open
+    // (the simulated meter keeps one), so it is given up explicitly.
+    if (port_.is_open())
+        ::ioctl(port_.native_handle(), TIOCNXCL);
     boost::system::error_code ignored;
     port_.cancel(ignored);
     port_.close(ignored);

@@ -17,8 +17,9 @@ public:
 
     explicit SerialLine(boost::asio::io_context& io);
 
-    // Opens the device and takes an exclusive lock on it, so two bench hosts
-    // never share a line. Throws BenchError (port) when the device is
+    // Opens the device, takes an exclusive lock on it and puts it in the
+    // terminal's exclusive mode (TIOCEXCL), so no other program opens the
+    // line while it is in use. Throws BenchError (port) when the device is
     // missing, is not a serial port, or is held by another program.
     void Open(const std::string& path, int baud);
     void Close();
