@@ -5,7 +5,7 @@
 // be a load failure or silent memory corruption. Here it fails the build with
 // a sentence naming the member and what the plug-in needs.
 //
-// The file defines nothing; it is compiled into every build of qvt7702.so.
+// It adds no code or data; it is compiled into every build of qvt7702.so.
 // Members are checked as public, as the framework declares them.
 #include "Provider.h"
 #include "SMDSPDevice.h"
@@ -53,7 +53,7 @@ struct Matcher<Expected(Params...)> {
     Match(Result (Owner::*)(Params...));
 };
 
-// OPERATION_CHECK(Name, op): Name<Class, Result(Params...)>::value is true
+// QVT7702_OPERATION_CHECK(Name, op): Name<Class, Result(Params...)>::value is true
 // when Class has a non-static, non-const member function `op` with exactly
 // these parameters and that result; false when it has none, or only other
 // overloads.
