@@ -56,8 +56,10 @@ int QVT7702::RefreshStatus() {
 // kAnswerLength bytes are held; a total that went past it keeps gathering
 // until the framework resets the receive state.
 int QVT7702::process(unsigned char* data, unsigned int len) {
+    // The capacity comes from the framework's own declaration of the buffer.
+    const int capacity = static_cast<int>(sizeof rx_buffer_);
     const int held = rx_length_;
-    if (held < 0 || held > kRxBufferSize || len > static_cast<unsigned int>(kRxBufferSize - held)) {
+    if (held < 0 || held > capacity || len > static_cast<unsigned int>(capacity - held)) {
         Reset();
         return 0;
     }
