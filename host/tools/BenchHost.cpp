@@ -15,14 +15,6 @@ namespace {
 
 constexpr std::size_t kRequestLength = 8;
 
-// Read errors that mean the device has gone: a USB adapter pulled out, the
-// far end of a pseudo-terminal closed.
-bool LineClosed(const boost::system::error_code& error) {
-    return error == boost::asio::error::eof || error == boost::system::errc::io_error ||
-           error == boost::system::errc::no_such_device ||
-           error == boost::system::errc::no_such_device_or_address;
-}
-
 }  // namespace
 
 BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice& meter,
@@ -135,9 +127,8 @@ void BenchHost::Receive() {
                           std::size_t len) {
         if (finished_ || error == boost::asio::error::operation_aborted)
             return;
-        if (error && LineClosed(error))
-            throw BenchError(ExitCode::kPort,
-                             "serial port " + line_.Path() + " closed: device unplugged?");
+        if (error && SerialLine::Gone(error))
+            throw BenchError(ExitCode::kPort, line_.GoneMessage());
         if (error)
             throw BenchError(ExitCode::kPort,
                              "serial port " + line_.Path() + " failed: " + error.message());

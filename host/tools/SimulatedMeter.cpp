@@ -41,9 +41,10 @@ SimulatedMeter::~SimulatedMeter() {
 
 // The meter keeps a descriptor of the terminal side open itself, so the
 // line stays up while no host has it open, and sets it raw: 8 data bits,
-// no echo, no line editing.
+// no echo, no line editing. Neither descriptor passes to programs started
+// meanwhile, so the line goes down when the meter does.
 void SimulatedMeter::OpenPseudoTerminal() {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0)
         ThrowSystemError("cannot open a pseudo-terminal");
     master_.assign(master);
@@ -55,7 +56,7 @@ void SimulatedMeter::OpenPseudoTerminal() {
         ThrowSystemError("cannot name the pseudo-terminal");
     port_path_ = name;
 
-    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY);
+    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave_fd_ < 0)
         ThrowSystemError("cannot open the pseudo-terminal's line");
     termios line{};
