@@ -292,7 +292,7 @@ TEST_F(BenchHostEndToEndTest, RestartReloadsTheNewestStoredRecord) {
     EXPECT_TRUE(Carries(records[4], 1));
 }
 
-TEST_F(BenchHostEndToEndTest, InterruptStopsBetweenExchangesWithConsistentHistory) {
+TEST_F(BenchHostEndToEndTest, InterruptLeavesAConsistentHistory) {
     ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
     ASSERT_TRUE(host.WaitForOutput("    3  ", std::chrono::seconds(10))) << host.Stdout();
     host.Signal(SIGINT);
@@ -302,7 +302,7 @@ TEST_F(BenchHostEndToEndTest, InterruptStopsBetweenExchangesWithConsistentHistor
     const Summary summary = Ending();
     EXPECT_NE(out.find("stopped: "), std::string::npos) << out;
     EXPECT_GE(summary.rounds, 3);
-    EXPECT_EQ(summary.completed + summary.lost, summary.rounds) << "no exchange left half done";
+    EXPECT_EQ(summary.completed + summary.lost, summary.rounds) << "a cut exchange is no round";
 
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(History().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
