@@ -275,14 +275,16 @@ void BenchHost::Finish(Ending ending) {
     boost::system::error_code ignored;
     stop_signals_.cancel(ignored);
     line_.Close();
+    WriteSummary(ending);
+}
 
+void BenchHost::WriteSummary(Ending ending) {
     const char* word = ending == Ending::kFailed    ? "failed"
                        : ending == Ending::kStopped ? "stopped"
                                                     : "done";
     const std::uint64_t rounds = completed_ + lost_;
-    out_ << word << ": " << rounds
-         << (rounds == 1 ? " round, " : " rounds, ") << completed_ << " completed, " << lost_
-         << " lost";
+    out_ << word << ": " << rounds << (rounds == 1 ? " round, " : " rounds, ") << completed_
+         << " completed, " << lost_ << " lost";
     if (cut_round_ != 0)
         out_ << ", round " << cut_round_ << " cut short";
     out_ << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()

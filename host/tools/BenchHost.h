@@ -75,6 +75,7 @@ private:
     void EndExchange(Outcome outcome, const std::string& note);
     void OnStopSignal();
     void Finish(Ending ending);
+    void WriteSummary(Ending ending);
     void ShowDetails();
     std::string LostNote() const;
 
