@@ -37,19 +37,27 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice&
           std::chrono::duration<double>(options.interval_seconds))),
       // The answer can only start once the request is on the line.
       answer_timeout_(std::chrono::milliseconds(options.timeout_ms) +
-                      line.CharacterTime() * static_cast<long>(kRequestLength)) {}
+                      line.CharacterTime() * static_cast<long>(kRequestLength)),
+      settle_time_(std::chrono::milliseconds(options.timeout_ms)) {
+    stop_signals_.add(SIGHUP);
+}
 
 void BenchHost::Run() {
     stop_signals_.async_wait([this](const boost::system::error_code& error, int) {
         if (!error)
             OnStopSignal();
     });
-    ShowDetails();  // the plug-in's lines from configuration
-    table_.WriteHeader();
-    LoadNewestRecord();
-    Receive();
-    ScheduleRound(Clock::now());
-    io_.run();
+    try {
+        ShowDetails();  // the plug-in's lines from configuration
+        table_.WriteHeader();
+        LoadNewestRecord();
+        Receive();
+        ScheduleRound(Clock::now());
+        io_.run();
+    } catch (...) {
+        Finish(Ending::kFailed);
+        throw;
+    }
 }
 
 namespace {
@@ -110,20 +118,34 @@ void BenchHost::ScheduleRound(Clock::time_point at) {
     });
 }
 
+// The silent interval separates two frames; it is not enough when the meter
+// may still owe an answer: a busy meter starts its next queued answer a few
+// characters after the last one ends (4 characters for the simulated meter,
+// longer than the 3.5 of the silent interval), so a request sent after the
+// silent interval would have that answer taken as its own. An answer comes
+// within the answer timeout or not at all, so that much silence is enough.
+BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
+    if (doubtful_)
+        return settle_time_;
+    return line_.SilentInterval();
+}
+
 void BenchHost::BeginRound() {
-    const Clock::time_point now = Clock::now();
-    const Clock::time_point quiet_from = last_received_ + line_.SilentInterval();
-    if (now < quiet_from) {
+    const Clock::time_point quiet_from = last_activity_ + QuietBeforeRequest();
+    if (Clock::now() < quiet_from) {
         ScheduleRound(quiet_from);
         return;
     }
 
     ++round_;
-    round_started_ = now;
-    exchange_active_ = true;
+    round_started_ = Clock::now();
+    phase_ = Phase::kAwaitingAnswer;
     const std::uint64_t exchange = ++exchange_;
     answer_.clear();
     answer_chunks_ = 0;
+    followed_bytes_ = 0;
+    if (doubtful_)
+        sink_.HoldRecords();
 
     meter_.RefreshStatus();
     sink_.ThrowIfFailed();
@@ -140,6 +162,8 @@ void BenchHost::Receive() {
                           std::size_t len) {
         if (finished_ || error == boost::asio::error::operation_aborted)
             return;
+        if (error && SerialLine::Gone(error))
+            throw BenchError(ExitCode::kPort, line_.GoneMessage());
         if (error)
             throw BenchError(ExitCode::kPort,
                              "serial port " + line_.Path() + " failed: " + error.message());
@@ -149,30 +173,48 @@ void BenchHost::Receive() {
     });
 }
 
-// Every chunk goes to the meter as it arrives, the way the framework
-// delivers them; the meter says when the exchange is over.
 void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
-    last_received_ = Clock::now();
-    if (!exchange_active_) {
-        stray_bytes_ += len;
+    last_activity_ = Clock::now();
+    switch (phase_) {
+    case Phase::kAwaitingAnswer:
+        GiveToMeter(data, len);
+        return;
+    case Phase::kConfirming:
+        followed_bytes_ += len;
+        dropped_bytes_ += len;
+        return;
+    case Phase::kIdle:
+        dropped_bytes_ += len;
+        doubtful_ = true;
         return;
     }
+}
+
+// Every chunk goes to the meter as it arrives, the way the framework
+// delivers them; the meter says when the exchange is over.
+void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
     answer_.insert(answer_.end(), data, data + len);
     ++answer_chunks_;
 
-    const std::uint64_t published_before = sink_.PublishedCount();
+    const std::uint64_t decoded_before = sink_.DecodedCount();
     const int more = meter_.process(data, static_cast<unsigned int>(len));
     sink_.ThrowIfFailed();
-    if (more == 0) {
-        const bool completed = sink_.PublishedCount() != published_before;
-        EndExchange(completed, completed ? "" : "lost: receive buffer overflow");
+    if (more != 0)
+        return;
+    if (sink_.DecodedCount() == decoded_before) {
+        EndExchange(Outcome::kLost, "lost: receive buffer overflow");
+    } else if (sink_.Holding()) {
+        phase_ = Phase::kConfirming;
+        ConfirmWhenQuiet(exchange_);
+    } else {
+        EndExchange(Outcome::kCompleted, "");
     }
 }
 
 void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
-    if (finished_ || !exchange_active_ || exchange != exchange_)
+    if (finished_ || phase_ != Phase::kAwaitingAnswer || exchange != exchange_)
         return;
-    EndExchange(false, LostNote());
+    EndExchange(Outcome::kLost, LostNote());
 }
 
 std::string BenchHost::LostNote() const {
@@ -182,45 +224,108 @@ std::string BenchHost::LostNote() const {
     return "lost: " + std::to_string(answer_.size()) + " bytes, no complete answer" + within;
 }
 
-void BenchHost::EndExchange(bool completed, const std::string& note) {
-    exchange_active_ = false;
+// Waits until the line has been silent for the answer timeout since the
+// decoded answer or anything after it.
+void BenchHost::ConfirmWhenQuiet(std::uint64_t exchange) {
+    answer_timer_.expires_at(last_activity_ + settle_time_);
+    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
+        if (error || finished_ || phase_ != Phase::kConfirming || exchange != exchange_)
+            return;
+        if (Clock::now() < last_activity_ + settle_time_)
+            ConfirmWhenQuiet(exchange);
+        else
+            Confirm();
+    });
+}
+
+// One answer, then silence: it was this request's. More bytes right after
+// it: the meter was still answering an earlier request, and the decoded
+// answer may well be that one's.
+void BenchHost::Confirm() {
+    if (followed_bytes_ != 0) {
+        EndExchange(Outcome::kLost, "lost: " + std::to_string(followed_bytes_) +
+                                        " more bytes followed the answer, so it may be an "
+                                        "earlier request's; not stored");
+        return;
+    }
+    sink_.CommitHeld();
+    sink_.ThrowIfFailed();
+    EndExchange(Outcome::kCompleted, "");
+}
+
+void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
+    const bool decoded_but_dropped = phase_ == Phase::kConfirming && outcome != Outcome::kCompleted;
+    phase_ = Phase::kIdle;
     answer_timer_.cancel();
-    if (completed)
+    if (sink_.Holding())
+        sink_.DiscardHeld();
+    last_activity_ = Clock::now();
+    switch (outcome) {
+    case Outcome::kCompleted:
         ++completed_;
-    else
+        doubtful_ = false;
+        break;
+    case Outcome::kLost:
         ++lost_;
+        doubtful_ = true;
+        break;
+    case Outcome::kStopped:
+        cut_round_ = round_;
+        break;
+    }
 
     ShowDetails();
-    table_.WriteRow(std::to_string(round_), meter_, completed_, lost_, note);
+    if (decoded_but_dropped)
+        table_.WriteRowWithoutValues(std::to_string(round_), completed_, lost_, note);
+    else
+        table_.WriteRow(std::to_string(round_), meter_, completed_, lost_, note);
 
-    if (stop_requested_ || (options_.rounds != 0 && round_ >= options_.rounds))
-        Finish();
+    if (stop_requested_)
+        Finish(Ending::kStopped);
+    else if (options_.rounds != 0 && round_ >= options_.rounds)
+        Finish(Ending::kDone);
     else
         ScheduleRound(round_started_ + interval_);
 }
 
 void BenchHost::OnStopSignal() {
     stop_requested_ = true;
-    if (!exchange_active_)
-        Finish();
+    if (phase_ == Phase::kIdle)
+        Finish(Ending::kStopped);
+    else
+        EndExchange(Outcome::kStopped, "stopped: exchange cut short, nothing stored");
 }
 
-void BenchHost::Finish() {
+void BenchHost::Finish(Ending ending) {
     if (finished_)
         return;
     finished_ = true;
+    if (phase_ != Phase::kIdle) {  // a failure in the middle of an exchange
+        cut_round_ = round_;
+        sink_.DiscardHeld();
+        phase_ = Phase::kIdle;
+    }
     round_timer_.cancel();
     answer_timer_.cancel();
     boost::system::error_code ignored;
     stop_signals_.cancel(ignored);
     line_.Close();
+    WriteSummary(ending);
+}
 
-    out_ << (stop_requested_ ? "stopped" : "done") << ": " << round_
-         << (round_ == 1 ? " round, " : " rounds, ") << completed_
-         << " completed, " << lost_ << " lost; " << sink_.PublishedCount()
-         << " records published, " << sink_.HistoryCount() << " stored in " << history_.Path();
-    if (stray_bytes_ != 0)
-        out_ << "; " << stray_bytes_ << " bytes outside an exchange dropped";
+void BenchHost::WriteSummary(Ending ending) {
+    const char* word = ending == Ending::kFailed    ? "failed"
+                       : ending == Ending::kStopped ? "stopped"
+                                                    : "done";
+    const std::uint64_t rounds = completed_ + lost_;
+    out_ << word << ": " << rounds << (rounds == 1 ? " round, " : " rounds, ") << completed_
+         << " completed, " << lost_ << " lost";
+    if (cut_round_ != 0)
+        out_ << ", round " << cut_round_ << " cut short";
+    out_ << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()
+         << " stored in " << history_.Path();
+    if (dropped_bytes_ != 0)
+        out_ << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
     out_ << std::endl;
 }
 

@@ -25,7 +25,18 @@ struct BenchOptions;
 // bytes to process() until it reports the exchange over, or the answer
 // timeout ends it as lost. Rounds start every interval, never before the
 // line has been quiet for the silent interval; bytes that arrive outside an
-// exchange are dropped. Ctrl-C (SIGINT, SIGTERM) stops between exchanges.
+// exchange are dropped.
+//
+// A Modbus answer does not say which request it answers, so after an
+// exchange without a decoded answer, or bytes outside an exchange, the host
+// doubts the line: the meter may still owe an earlier answer. While in
+// doubt it sends no request until the line has been silent for the answer
+// timeout, and holds back the record of the next decoded answer until the
+// line has stayed silent that long after it: bytes that follow (a second
+// answer queued behind a late one) drop the record and lose the round.
+//
+// SIGINT, SIGTERM and SIGHUP stop at once, cutting an exchange short; the
+// summary line ends every run, also one that a failure ends.
 class BenchHost {
 public:
     using Clock = std::chrono::steady_clock;
@@ -36,22 +47,35 @@ public:
 
     // Re-loads the device's newest stored record, then polls until the
     // rounds are done or a stop signal comes. Throws BenchError when the
-    // line or the history fails.
+    // line or the history fails, after writing the summary.
     void Run();
 
     std::uint64_t Completed() const { return completed_; }
     std::uint64_t Lost() const { return lost_; }
 
 private:
+    enum class Phase {
+        kIdle,            // between exchanges
+        kAwaitingAnswer,  // request sent, bytes go to the meter
+        kConfirming,      // an answer decoded in doubt, its record held back
+    };
+    enum class Outcome { kCompleted, kLost, kStopped };
+    enum class Ending { kDone, kStopped, kFailed };
+
     void LoadNewestRecord();
     void ScheduleRound(Clock::time_point at);
+    Clock::duration QuietBeforeRequest() const;
     void BeginRound();
     void Receive();
     void OnReceived(unsigned char* data, std::size_t len);
+    void GiveToMeter(unsigned char* data, std::size_t len);
     void OnAnswerTimeout(std::uint64_t exchange);
-    void EndExchange(bool completed, const std::string& note);
+    void ConfirmWhenQuiet(std::uint64_t exchange);
+    void Confirm();
+    void EndExchange(Outcome outcome, const std::string& note);
     void OnStopSignal();
-    void Finish();
+    void Finish(Ending ending);
+    void WriteSummary(Ending ending);
     void ShowDetails();
     std::string LostNote() const;
 
@@ -69,17 +93,21 @@ private:
     boost::asio::signal_set stop_signals_;
     Clock::duration interval_;
     Clock::duration answer_timeout_;
+    Clock::duration settle_time_;
 
     std::uint64_t round_ = 0;
     std::uint64_t completed_ = 0;
     std::uint64_t lost_ = 0;
-    std::uint64_t stray_bytes_ = 0;
+    std::uint64_t cut_round_ = 0;
+    std::uint64_t dropped_bytes_ = 0;
     std::uint64_t exchange_ = 0;
-    bool exchange_active_ = false;
+    Phase phase_ = Phase::kIdle;
+    bool doubtful_ = false;
     bool stop_requested_ = false;
     bool finished_ = false;
     Clock::time_point round_started_;
-    Clock::time_point last_received_;
+    Clock::time_point last_activity_;
     std::vector<unsigned char> answer_;
     std::size_t answer_chunks_ = 0;
+    std::size_t followed_bytes_ = 0;
 };

@@ -112,8 +112,13 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
         UsageError("--rounds must be at least 1 (leave it out to poll until Ctrl-C)");
     options.timeout_ms = NotNegative(timeout_ms, "timeout");
     options.simulator_late_ms = NotNegative(late_ms, "sim-late");
-    if (options.timeout_ms == 0)
-        UsageError("--timeout must be at least 1 ms");
+    // A minute is far beyond any meter's answer, and keeps deadlines on the
+    // clock's range.
+    constexpr unsigned long kLongestWaitMs = 60000;
+    if (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs)
+        UsageError("--timeout must be from 1 to 60000 ms");
+    if (options.simulator_late_ms > kLongestWaitMs)
+        UsageError("--sim-late must be from 0 to 60000 ms");
     if (!(options.interval_seconds >= 0.0) || options.interval_seconds > 86400.0)
         UsageError("--interval must be from 0 to 86400 seconds");
     if (options.dump && options.csv)

@@ -35,21 +35,49 @@ BenchSink::~BenchSink() {
 }
 
 void BenchSink::Published(SMDVDevice&, int data_id, const unsigned char* data, unsigned int len) {
-    ++published_;
+    ++decoded_;
+    if (holding_)
+        ++held_published_;
+    else
+        ++published_;
     if (verbose_)
-        notes_.push_back("published under " + std::to_string(data_id) + ", " +
-                         std::to_string(len) + " bytes: " + HexText(data, len));
+        notes_.push_back((holding_ ? "held back: published under " : "published under ") +
+                         std::to_string(data_id) + ", " + std::to_string(len) +
+                         " bytes: " + HexText(data, len));
 }
 
 void BenchSink::HistoryStored(SMDVDevice& device, const unsigned char* data, unsigned int len) {
+    if (holding_) {
+        held_history_.push_back({device.DataId(), LocalTimeNow(), {data, data + len}});
+        return;
+    }
+    Store(device.DataId(), LocalTimeNow(), data, len);
+}
+
+void BenchSink::Store(std::uint32_t data_id, const std::string& stored_at,
+                      const unsigned char* data, unsigned int len) {
     if (failure_)
         return;
     try {
-        history_.Append(device.DataId(), LocalTimeNow(), data, len);
+        history_.Append(data_id, stored_at, data, len);
         ++history_rows_;
     } catch (...) {
         failure_ = std::current_exception();
     }
+}
+
+void BenchSink::CommitHeld() {
+    holding_ = false;
+    published_ += std::exchange(held_published_, 0);
+    for (const HeldRecord& record : std::exchange(held_history_, {}))
+        Store(record.data_id, record.stored_at, record.bytes.data(),
+              static_cast<unsigned int>(record.bytes.size()));
+}
+
+void BenchSink::DiscardHeld() {
+    holding_ = false;
+    held_published_ = 0;
+    held_history_.clear();
 }
 
 void BenchSink::Transmit(SMDSPDevice&, const unsigned char* data, unsigned int len) {

@@ -86,15 +86,29 @@ void RoundTable::WriteRow(const std::string& label, const VDeviceInterface& mete
     bool all_failed_alike = false;
     const auto cells = ValueCells(meter, all_failed_alike);
 
-    std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock();
+    std::string values;
     if (all_failed_alike) {
-        row += PadRight("  " + cells[0], kValuesWidth);
+        values = PadRight("  " + cells[0], kValuesWidth);
     } else {
         for (const std::string& cell : cells)
-            row += ' ' + PadLeft(cell, kValueWidth - 1);
+            values += ' ' + PadLeft(cell, kValueWidth - 1);
     }
-    row += PadLeft(std::to_string(completed), kCounterWidth) +
-           PadLeft(std::to_string(lost), kCounterWidth);
+    WriteCells(label, values, completed, lost, note);
+}
+
+void RoundTable::WriteRowWithoutValues(const std::string& label, std::uint64_t completed,
+                                       std::uint64_t lost, const std::string& note) {
+    std::string values;
+    for (int i = 0; i < MeterRecord::kSignalCount; ++i)
+        values += ' ' + PadLeft("-", kValueWidth - 1);
+    WriteCells(label, values, completed, lost, note);
+}
+
+void RoundTable::WriteCells(const std::string& label, const std::string& values,
+                            std::uint64_t completed, std::uint64_t lost, const std::string& note) {
+    std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock() + values +
+                      PadLeft(std::to_string(completed), kCounterWidth) +
+                      PadLeft(std::to_string(lost), kCounterWidth);
     if (!note.empty())
         row += "  " + note;
     out_ << row << std::endl;

@@ -17,7 +17,14 @@ public:
     void WriteHeader();
     void WriteRow(const std::string& label, const VDeviceInterface& meter, std::uint64_t completed,
                   std::uint64_t lost, const std::string& note);
+    // A row with "-" for every value: for a round whose answer the meter
+    // decoded but the host dropped, whose values are no reading of it.
+    void WriteRowWithoutValues(const std::string& label, std::uint64_t completed,
+                               std::uint64_t lost, const std::string& note);
 
 private:
+    void WriteCells(const std::string& label, const std::string& values, std::uint64_t completed,
+                    std::uint64_t lost, const std::string& note);
+
     std::ostream& out_;
 };

@@ -84,6 +84,8 @@ void SerialLine::Close() {
 void SerialLine::Write(const unsigned char* data, std::size_t len) {
     boost::system::error_code error;
     boost::asio::write(port_, boost::asio::buffer(data, len), error);
+    if (error && Gone(error))
+        throw BenchError(ExitCode::kPort, GoneMessage());
     if (error)
         throw BenchError(ExitCode::kPort, "cannot write to serial port " + path_ + ": " +
                                               error.message());
@@ -94,6 +96,16 @@ void SerialLine::ReadSome(ReadHandler handler) {
         boost::asio::buffer(read_buffer_),
         [this, handler = std::move(handler)](const boost::system::error_code& error,
                                              std::size_t len) { handler(error, read_buffer_, len); });
+}
+
+bool SerialLine::Gone(const boost::system::error_code& error) {
+    return error == boost::asio::error::eof || error == boost::system::errc::io_error ||
+           error == boost::system::errc::no_such_device ||
+           error == boost::system::errc::no_such_device_or_address;
+}
+
+std::string SerialLine::GoneMessage() const {
+    return "serial port " + path_ + " closed: device unplugged?";
 }
 
 std::chrono::microseconds SerialLine::CharacterTime() const {

@@ -25,10 +25,16 @@ public:
     void Close();
 
     // Sends the bytes; throws BenchError (port) when the line fails.
+    // A line that has gone (see Gone) says so.
     void Write(const unsigned char* data, std::size_t len);
 
     // Waits for the next bytes to arrive and hands them to `handler`, once.
     void ReadSome(ReadHandler handler);
+
+    // Whether a read or write error means the device has gone: a USB
+    // adapter pulled out, the far end of a pseudo-terminal closed.
+    static bool Gone(const boost::system::error_code& error);
+    std::string GoneMessage() const;
 
     const std::string& Path() const { return path_; }
     int Baud() const { return baud_; }

@@ -41,9 +41,10 @@ SimulatedMeter::~SimulatedMeter() {
 
 // The meter keeps a descriptor of the terminal side open itself, so the
 // line stays up while no host has it open, and sets it raw: 8 data bits,
-// no echo, no line editing.
+// no echo, no line editing. Neither descriptor passes to programs started
+// meanwhile, so the line goes down when the meter does.
 void SimulatedMeter::OpenPseudoTerminal() {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0)
         ThrowSystemError("cannot open a pseudo-terminal");
     master_.assign(master);
@@ -55,7 +56,7 @@ void SimulatedMeter::OpenPseudoTerminal() {
         ThrowSystemError("cannot name the pseudo-terminal");
     port_path_ = name;
 
-    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY);
+    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave_fd_ < 0)
         ThrowSystemError("cannot open the pseudo-terminal's line");
     termios line{};
@@ -106,34 +107,40 @@ void SimulatedMeter::Take(const ReadRequest& request) {
         Queue(ReplyTo(number, fault));
 }
 
-SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault fault) const {
-    Reply reply;
-    reply.delay = CharacterTime() * kTurnaroundCharacters;
-    std::uint8_t station = options_.station;
+std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
+                                                   MeterFault fault) {
+    if (fault == MeterFault::kSilent)
+        return {};
     if (fault == MeterFault::kWrongStation)
         station = static_cast<std::uint8_t>(station % 247 + 1);
     const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
-
+    std::vector<unsigned char> bytes;
     switch (fault) {
     case MeterFault::kShort:
-        reply.bytes.assign(block.begin(), block.begin() + kShortLength);
+        bytes.assign(block.begin(), block.begin() + kShortLength);
         break;
     case MeterFault::kExtra:
-        reply.bytes = block;
-        reply.bytes.insert(reply.bytes.end(), kExtraLength, 0x5A);
+        bytes = block;
+        bytes.insert(bytes.end(), kExtraLength, 0x5A);
         break;
     case MeterFault::kNoise:
-        reply.bytes = kNoise;
-        reply.bytes.insert(reply.bytes.end(), block.begin(), block.end());
-        break;
-    case MeterFault::kLate:
-        reply.bytes = block;
-        reply.delay = options_.late_delay;
+        bytes = kNoise;
+        bytes.insert(bytes.end(), block.begin(), block.end());
         break;
     default:
-        reply.bytes = block;
+        bytes = block;
         break;
     }
+    return bytes;
+}
+
+SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault fault) const {
+    Reply reply;
+    reply.bytes = AnswerTo(options_.station, number, fault);
+    if (fault == MeterFault::kLate)
+        reply.delay = options_.late_delay;
+    else
+        reply.delay = CharacterTime() * kTurnaroundCharacters;
     return reply;
 }
 

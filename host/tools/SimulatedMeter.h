@@ -28,6 +28,11 @@ struct SimulatedMeterOptions {
 // SimulatedReadings, sent at the line's pace, one byte per character time,
 // so the other side receives it in many small chunks as from a real line.
 // Requests for other stations and stray bytes get no answer.
+//
+// Like a busy meter, it answers the requests it took one after another in
+// the order they came: a request that arrives while an answer is still due
+// is answered 4 character times after that answer ends (a late answer:
+// the late delay after it ends).
 class SimulatedMeter {
 public:
     static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
@@ -45,6 +50,11 @@ public:
     ~SimulatedMeter();
     SimulatedMeter(const SimulatedMeter&) = delete;
     SimulatedMeter& operator=(const SimulatedMeter&) = delete;
+
+    // The bytes sent in answer to request `number` (from 1) carrying `fault`;
+    // empty for a silent one. Tests recompute a round's own answer with it.
+    static std::vector<unsigned char> AnswerTo(std::uint8_t station, std::uint32_t number,
+                                               MeterFault fault);
 
     // The serial device to open, such as /dev/pts/3.
     const std::string& PortPath() const { return port_path_; }

@@ -1,6 +1,6 @@
 // The simulated meter on its own: opens a pseudo-terminal, prints the
 // serial device to open, and answers Read Input Registers requests there
-// until SIGINT or SIGTERM.
+// until SIGINT, SIGTERM or SIGHUP.
 #include "FaultPlan.h"
 #include "SimulatedMeter.h"
 
@@ -64,8 +64,8 @@ Command Parse(int argc, char** argv) {
         throw std::invalid_argument("--station must be from 1 to 247");
     if (command.meter.baud < 300)
         throw std::invalid_argument("--baud must be at least 300");
-    if (late_ms < 0)
-        throw std::invalid_argument("--late cannot be negative");
+    if (late_ms < 0 || late_ms > 60000)
+        throw std::invalid_argument("--late must be from 0 to 60000 ms");
     command.meter.station = static_cast<std::uint8_t>(station);
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
     for (const std::string& fault : faults)
@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     try {

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -27,8 +29,9 @@ struct Received {
 
 class SimulatedMeterTest : public ::testing::Test {
 protected:
-    void Serve(SimulatedMeterOptions options) {
+    void Serve(SimulatedMeterOptions options, SimulatedMeter::RequestObserver observer = nullptr) {
         meter = std::make_unique<SimulatedMeter>(std::move(options));
+        meter->SetRequestObserver(std::move(observer));
         meter->Start();
         port = open(meter->PortPath().c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(port, 0);
@@ -119,6 +122,39 @@ TEST_F(SimulatedMeterTest, FaultsShapeTheAnswerToTheirRequest) {
     const Received late = Exchange(kMeterPoll, milliseconds(400));
     EXPECT_EQ(late.bytes, SimulatedReadings::AnswerBlock(1, 6));
     EXPECT_GE(late.first_after, milliseconds(290));
+}
+
+// A busy meter: requests that come while a late answer is still due are
+// answered after it, in order, each the answer to its own request.
+TEST_F(SimulatedMeterTest, AnswersRequestsQueuedBehindALateAnswerInOrder) {
+    SimulatedMeterOptions options;
+    options.late_delay = milliseconds(200);
+    options.faults.Add("late@1");
+    options.faults.Add("short@3");
+    std::mutex taken_lock;
+    std::vector<std::pair<std::uint32_t, MeterFault>> taken;
+    Serve(options, [&](const ReadRequest&, std::uint32_t number, MeterFault fault) {
+        std::lock_guard<std::mutex> hold(taken_lock);
+        taken.emplace_back(number, fault);
+    });
+
+    std::vector<unsigned char> three_requests;
+    for (int i = 0; i < 3; ++i)
+        three_requests.insert(three_requests.end(), kMeterPoll.begin(), kMeterPoll.end());
+    const Received received = Exchange(three_requests, milliseconds(400));
+
+    std::vector<unsigned char> expected;
+    for (std::uint32_t number = 1; number <= 3; ++number) {
+        const std::vector<unsigned char> answer =
+            SimulatedMeter::AnswerTo(1, number, options.faults.At(number));
+        expected.insert(expected.end(), answer.begin(), answer.end());
+    }
+    EXPECT_EQ(received.bytes, expected);
+    EXPECT_GE(received.first_after, milliseconds(190)) << "the first answer is the late one";
+    std::lock_guard<std::mutex> hold(taken_lock);
+    const std::vector<std::pair<std::uint32_t, MeterFault>> in_order = {
+        {1, MeterFault::kLate}, {2, MeterFault::kNone}, {3, MeterFault::kShort}};
+    EXPECT_EQ(taken, in_order);
 }
 
 }  // namespace

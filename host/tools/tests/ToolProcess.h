@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -48,6 +49,20 @@ public:
     int Wait() {
         int status = 0;
         waitpid(pid_, &status, 0);
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    // Exit status as Wait() gives it, or nothing when the process is still
+    // running after `limit` (it is then killed).
+    std::optional<int> WaitFor(std::chrono::milliseconds limit) {
+        const auto give_up = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= give_up)
+                return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         exited_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
