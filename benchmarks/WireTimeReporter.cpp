@@ -1,15 +1,10 @@
 #include "WireTimeReporter.h"
 
+#include "LineSettings.h"
+#include "ModbusFrame.h"
+#include "QVT7702.h"
+
 #include <iomanip>
-
-namespace {
-
-constexpr int kRequestBytes = 8;
-constexpr int kAnswerBytes = 58;
-constexpr int kBitsPerCharacter = 10;
-constexpr double kSilentCharacters = 3.5;
-
-}  // namespace
 
 // Of a set of repetitions, only the median is shown and kept where it is
 // among the runs: on a shared machine it is the figure least moved by other
@@ -46,8 +41,12 @@ void WireTimeReporter::Keep(const std::string& name, const Times& times) {
 }
 
 double WireTimeReporter::ExchangeSeconds(int baud) {
-    const double characters = kRequestBytes + kAnswerBytes + 2 * kSilentCharacters;
-    return characters * kBitsPerCharacter / baud;
+    LineSettings line;
+    line.baud = baud;
+    const auto exchange =
+        line.CharacterTime() * static_cast<double>(kReadRequestLength + QVT7702::kAnswerLength) +
+        line.SilentInterval() * 2.0;
+    return std::chrono::duration<double>(exchange).count();
 }
 
 // The share is taken from the real time, which on a busy machine also holds

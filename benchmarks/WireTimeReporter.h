@@ -22,9 +22,8 @@ public:
     // its share of one exchange at `baud`.
     void PrintWireShare(std::ostream& out, const std::string& prefix, int baud) const;
 
-    // Seconds one poll occupies the line: the 8-byte request and the 58-byte
-    // answer at 10 bits a character (start, 8 data, stop), each frame
-    // followed by the silent interval of 3.5 characters that ends it.
+    // Seconds one poll occupies a line of `baud` 8N1: the request and the
+    // meter's answer, each frame followed by the silent interval that ends it.
     static double ExchangeSeconds(int baud);
 
 private:

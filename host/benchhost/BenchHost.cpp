@@ -5,18 +5,13 @@
 #include "HexText.h"
 #include "HistoryStore.h"
 #include "MeterRecord.h"
+#include "ModbusFrame.h"
 #include "PluginTraceCapture.h"
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
 
 #include <csignal>
 #include <optional>
-
-namespace {
-
-constexpr std::size_t kRequestLength = 8;
-
-}  // namespace
 
 BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice& meter,
                      HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
@@ -37,7 +32,8 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice&
           std::chrono::duration<double>(options.interval_seconds))),
       // The answer can only start once the request is on the line.
       answer_timeout_(std::chrono::milliseconds(options.timeout_ms) +
-                      line.CharacterTime() * static_cast<long>(kRequestLength)),
+                      std::chrono::duration_cast<Clock::duration>(
+                          line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
       settle_time_(std::chrono::milliseconds(options.timeout_ms)) {
     stop_signals_.add(SIGHUP);
 }
@@ -127,7 +123,7 @@ void BenchHost::ScheduleRound(Clock::time_point at) {
 BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
     if (doubtful_)
         return settle_time_;
-    return line_.SilentInterval();
+    return std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval());
 }
 
 void BenchHost::BeginRound() {

@@ -45,7 +45,7 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options, SMDS
     SimulatedMeterOptions simulated;
     if (const auto* modbus = dynamic_cast<const SPModbus*>(&meter))
         simulated.station = modbus->station_address_;
-    simulated.baud = meter.baud_rate_ > 0 ? meter.baud_rate_ : simulated.baud;
+    simulated.line.baud = meter.baud_rate_ > 0 ? meter.baud_rate_ : simulated.line.baud;
     simulated.faults = options.simulator_faults;
     simulated.late_delay = std::chrono::milliseconds(options.simulator_late_ms);
     try {
@@ -86,7 +86,9 @@ int Poll(const BenchOptions& options) {
         options.port.empty() ? StartSimulator(options, *meter) : nullptr;
     boost::asio::io_context io;
     SerialLine line(io);
-    line.Open(simulator ? simulator->PortPath() : options.port, meter->baud_rate_);
+    LineSettings line_settings;
+    line_settings.baud = meter->baud_rate_;
+    line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite);
 
     WriteBanner(out, options, plugin, *meter, line, simulator != nullptr);

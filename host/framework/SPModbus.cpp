@@ -2,15 +2,9 @@
 #include "SPModbus.h"
 
 #include "FrameworkProbe.h"
-#include "ModbusCrc.h"
+#include "ReadRequest.h"
 
 #include <cstdint>
-
-namespace {
-
-constexpr unsigned char kReadInputRegisters = 0x04;
-
-}  // namespace
 
 SPModbus::SPModbus() = default;
 SPModbus::~SPModbus() = default;
@@ -33,8 +27,7 @@ int SPModbus::process(unsigned char*, unsigned int) {
     return on_error();
 }
 
-// Frames the request as Modbus RTU: station, function 4, start and quantity
-// most significant byte first, then the CRC least significant byte first.
+// Frames the request as Modbus RTU (ReadRequest) and sends it.
 int SPModbus::modbus_read_input_registers(int start, int count) {
     FrameworkProbe& probe = FrameworkProbe::Instance();
     if (probe.Recording()) {
@@ -46,19 +39,11 @@ int SPModbus::modbus_read_input_registers(int start, int count) {
     }
     probe.ThrowIfFailing("modbus_read_input_registers");
 
-    unsigned char frame[8] = {
-        station_address_,
-        kReadInputRegisters,
-        static_cast<unsigned char>((start >> 8) & 0xFF),
-        static_cast<unsigned char>(start & 0xFF),
-        static_cast<unsigned char>((count >> 8) & 0xFF),
-        static_cast<unsigned char>(count & 0xFF),
-        0,
-        0,
-    };
-    const std::uint16_t checksum = ModbusChecksum(frame, 6);
-    frame[6] = static_cast<unsigned char>(checksum & 0xFF);
-    frame[7] = static_cast<unsigned char>(checksum >> 8);
-    SendData(frame, sizeof frame);
+    ReadRequest request;
+    request.station = station_address_;
+    request.start = static_cast<std::uint16_t>(start);
+    request.quantity = static_cast<std::uint16_t>(count);
+    const ReadRequestFrame frame = request.Frame();
+    SendData(frame.data(), static_cast<unsigned int>(frame.size()));
     return probe.read_request_result;
 }

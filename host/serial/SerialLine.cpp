@@ -14,27 +14,41 @@
 
 namespace {
 
-constexpr long kBitsPerCharacter = 11;
-constexpr int kFastLineBaud = 19200;
-constexpr std::chrono::microseconds kFastLineSilence{1750};
+using boost::asio::serial_port_base;
+
+serial_port_base::parity::type ParityOf(Parity parity) {
+    switch (parity) {
+    case Parity::kEven:
+        return serial_port_base::parity::even;
+    case Parity::kOdd:
+        return serial_port_base::parity::odd;
+    case Parity::kNone:
+        break;
+    }
+    return serial_port_base::parity::none;
+}
+
+serial_port_base::stop_bits::type StopBitsOf(int stop_bits) {
+    return stop_bits == 2 ? serial_port_base::stop_bits::two : serial_port_base::stop_bits::one;
+}
 
 }  // namespace
 
 SerialLine::SerialLine(boost::asio::io_context& io) : port_(io) {}
 
-void SerialLine::Open(const std::string& path, int baud) {
-    using boost::asio::serial_port_base;
+void SerialLine::Open(const std::string& path, const LineSettings& settings) {
     path_ = path;
-    baud_ = baud;
-    if (baud <= 0)
-        throw BenchError(ExitCode::kPort,
-                         "cannot open serial port " + path + ": no speed " + std::to_string(baud));
+    settings_ = settings;
+    if (settings.baud <= 0)
+        throw BenchError(ExitCode::kPort, "cannot open serial port " + path + ": no speed " +
+                                              std::to_string(settings.baud));
     try {
         port_.open(path);
-        port_.set_option(serial_port_base::baud_rate(static_cast<unsigned int>(baud)));
-        port_.set_option(serial_port_base::character_size(8));
-        port_.set_option(serial_port_base::parity(serial_port_base::parity::none));
-        port_.set_option(serial_port_base::stop_bits(serial_port_base::stop_bits::one));
+        port_.set_option(serial_port_base::baud_rate(static_cast<unsigned int>(settings.baud)));
+        port_.set_option(
+            serial_port_base::character_size(static_cast<unsigned int>(settings.data_bits)));
+        port_.set_option(serial_port_base::parity(ParityOf(settings.parity)));
+        port_.set_option(serial_port_base::stop_bits(StopBitsOf(settings.stop_bits)));
         port_.set_option(serial_port_base::flow_control(serial_port_base::flow_control::none));
     } catch (const boost::system::system_error& failure) {
         boost::system::error_code ignored;
@@ -106,14 +120,4 @@ bool SerialLine::Gone(const boost::system::error_code& error) {
 
 std::string SerialLine::GoneMessage() const {
     return "serial port " + path_ + " closed: device unplugged?";
-}
-
-std::chrono::microseconds SerialLine::CharacterTime() const {
-    return std::chrono::microseconds(kBitsPerCharacter * 1'000'000 / baud_);
-}
-
-std::chrono::microseconds SerialLine::SilentInterval() const {
-    if (baud_ > kFastLineBaud)
-        return kFastLineSilence;
-    return CharacterTime() * 7 / 2;
 }

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "LineSettings.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
 
-// The bench host's end of a serial line: a Boost.Asio serial port at the
-// device's speed, 8 data bits, no parity, 1 stop bit, no flow control.
+// The bench host's end of a serial line: a Boost.Asio serial port framed as
+// its LineSettings say (the device's speed, 8N1), no flow control.
 class SerialLine {
 public:
     using ReadHandler = std::function<void(const boost::system::error_code& error,
@@ -21,7 +22,7 @@ public:
     // terminal's exclusive mode (TIOCEXCL), so no other program opens the
     // line while it is in use. Throws BenchError (port) when the device is
     // missing, is not a serial port, or is held by another program.
-    void Open(const std::string& path, int baud);
+    void Open(const std::string& path, const LineSettings& settings);
     void Close();
 
     // Sends the bytes; throws BenchError (port) when the line fails.
@@ -37,19 +38,14 @@ public:
     std::string GoneMessage() const;
 
     const std::string& Path() const { return path_; }
-    int Baud() const { return baud_; }
-
-    // One Modbus character on the line: 11 bits.
-    std::chrono::microseconds CharacterTime() const;
-    // Quiet time that separates two frames: 3.5 characters, and a fixed
-    // 1.75 ms above 19200 baud.
-    std::chrono::microseconds SilentInterval() const;
+    int Baud() const { return settings_.baud; }
+    const LineSettings& Settings() const { return settings_; }
 
 private:
     void Lock();
 
     boost::asio::serial_port port_;
     std::string path_;
-    int baud_ = 0;
+    LineSettings settings_;
     unsigned char read_buffer_[512] = {};
 };

@@ -29,7 +29,11 @@ constexpr int kTurnaroundCharacters = 4;
 const std::vector<unsigned char> SimulatedMeter::kNoise = {0xFF, 0x13, 0x80, 0x00, 0xA5};
 
 SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
-    : options_(std::move(options)), master_(io_), pace_timer_(io_) {
+    : options_(std::move(options)),
+      character_time_(
+          std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
+      master_(io_),
+      pace_timer_(io_) {
     OpenPseudoTerminal();
 }
 
@@ -65,11 +69,6 @@ void SimulatedMeter::OpenPseudoTerminal() {
     ::cfmakeraw(&line);
     if (::tcsetattr(slave_fd_, TCSANOW, &line) != 0)
         ThrowSystemError("cannot set the pseudo-terminal raw");
-}
-
-// 10 bits a character: start bit, 8 data bits, stop bit.
-std::chrono::microseconds SimulatedMeter::CharacterTime() const {
-    return std::chrono::microseconds(10'000'000 / options_.baud);
 }
 
 void SimulatedMeter::Start() {
@@ -140,7 +139,7 @@ SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault f
     if (fault == MeterFault::kLate)
         reply.delay = options_.late_delay;
     else
-        reply.delay = CharacterTime() * kTurnaroundCharacters;
+        reply.delay = character_time_ * kTurnaroundCharacters;
     return reply;
 }
 
@@ -172,7 +171,7 @@ void SimulatedMeter::SendDueBytes() {
     const std::vector<unsigned char>& bytes = replies_.front().bytes;
     const auto elapsed = std::chrono::steady_clock::now() - reply_starts_at_;
     const std::size_t due = std::min<std::size_t>(
-        bytes.size(), static_cast<std::size_t>(elapsed / CharacterTime()) + 1);
+        bytes.size(), static_cast<std::size_t>(elapsed / character_time_) + 1);
     if (due > bytes_sent_) {
         boost::system::error_code error;
         boost::asio::write(master_, boost::asio::buffer(bytes.data() + bytes_sent_, due - bytes_sent_),
@@ -186,7 +185,7 @@ void SimulatedMeter::SendDueBytes() {
         StartNextReply();
         return;
     }
-    pace_timer_.expires_at(reply_starts_at_ + CharacterTime() * static_cast<long>(bytes_sent_));
+    pace_timer_.expires_at(reply_starts_at_ + character_time_ * static_cast<long>(bytes_sent_));
     pace_timer_.async_wait([this](const boost::system::error_code& error) {
         if (!error)
             SendDueBytes();

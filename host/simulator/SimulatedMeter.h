@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FaultPlan.h"
+#include "LineSettings.h"
 #include "RequestReader.h"
 
 #include <boost/asio/io_context.hpp>
@@ -17,7 +18,7 @@
 
 struct SimulatedMeterOptions {
     std::uint8_t station = 1;
-    int baud = 9600;
+    LineSettings line;  // sets the pace of its answers
     FaultPlan faults;
     std::chrono::milliseconds late_delay{800};
 };
@@ -58,7 +59,6 @@ public:
 
     // The serial device to open, such as /dev/pts/3.
     const std::string& PortPath() const { return port_path_; }
-    std::chrono::microseconds CharacterTime() const;
 
     // Set before Start().
     void SetRequestObserver(RequestObserver observer) { observer_ = std::move(observer); }
@@ -82,6 +82,7 @@ private:
     void SendDueBytes();
 
     SimulatedMeterOptions options_;
+    std::chrono::microseconds character_time_;  // the line's, in whole microseconds
     boost::asio::io_context io_;
     boost::asio::posix::stream_descriptor master_;
     boost::asio::steady_timer pace_timer_;

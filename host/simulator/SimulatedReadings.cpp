@@ -1,6 +1,7 @@
 #include "SimulatedReadings.h"
 
 #include "ModbusCrc.h"
+#include "ModbusFrame.h"
 
 #include <cmath>
 
@@ -72,7 +73,7 @@ std::vector<unsigned char> SimulatedReadings::AnswerBlock(std::uint8_t station,
                                                           std::uint32_t sequence) {
     std::vector<unsigned char> block(kBlockLength, 0);
     block[0] = station;
-    block[1] = 0x04;
+    block[1] = kReadInputRegisters;
     block[2] = kBlockLength - 5;
     PutWord(block, 3, 0);
     PutWord(block, 5, kModelWord);

@@ -34,7 +34,7 @@ po::options_description Describe(Command& command, int& station, long& late_ms,
     described.add_options()
         ("help,h", po::bool_switch(&command.help), "show this help")
         ("station", po::value(&station)->value_name("N"), "station address, 1..247 (default 1)")
-        ("baud", po::value(&command.meter.baud)->value_name("N"),
+        ("baud", po::value(&command.meter.line.baud)->value_name("N"),
          "line speed, sets the pace of answers (default 9600)")
         ("fault", po::value(&faults)->value_name("KIND@N[,N...]"),
          ("put a fault into the answer to request N; KIND is one of " + FaultPlan::KindList())
@@ -62,7 +62,7 @@ Command Parse(int argc, char** argv) {
     }
     if (station < 1 || station > 247)
         throw std::invalid_argument("--station must be from 1 to 247");
-    if (command.meter.baud < 300)
+    if (command.meter.line.baud < 300)
         throw std::invalid_argument("--baud must be at least 300");
     if (late_ms < 0 || late_ms > 60000)
         throw std::invalid_argument("--late must be from 0 to 60000 ms");
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
             });
         }
         std::cout << "simulated meter: station " << int{command.meter.station} << ", "
-                  << command.meter.baud << " baud, on " << meter.PortPath() << std::endl;
+                  << command.meter.line.baud << " baud, on " << meter.PortPath() << std::endl;
         meter.Start();
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);

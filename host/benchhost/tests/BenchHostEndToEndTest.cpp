@@ -402,8 +402,8 @@ TEST_F(BenchHostEndToEndTest, LongRunWithEveryFaultStoresOnlyOwnAnswers) {
 }
 
 // The answer timeout counts from the end of the request's transmission
-// (8 characters, 9.2 ms at 9600 baud). A 300 ms timeout and a 245 ms late
-// answer (58 bytes, 59.3 ms) complete 4.8 ms inside it; 270 ms is 20 ms
+// (8 characters, 8.3 ms at 9600 baud). A 300 ms timeout and a 245 ms late
+// answer (58 bytes, 59.3 ms) complete 4.0 ms inside it; 270 ms is 21 ms
 // past it.
 TEST_F(BenchHostEndToEndTest, AnAnswerCompletingJustInsideTheTimeoutCounts) {
     const std::vector<std::string> args = {"--rounds", "3", "--interval", "0.05", "--timeout",
@@ -542,7 +542,7 @@ TEST_F(BenchHostEndToEndTest, APortHeldByAnotherProgramIsBusy) {
     SimulatedMeter meter{SimulatedMeterOptions{}};
     boost::asio::io_context io;
     SerialLine holder(io);
-    holder.Open(meter.PortPath(), 9600);
+    holder.Open(meter.PortPath(), LineSettings{});
 
     EXPECT_EQ(RunHost({"--port", meter.PortPath(), "--rounds", "1"}), 5);
     EXPECT_NE(err.find("busy, another program holds it"), std::string::npos) << err;
