@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -23,6 +24,28 @@ TEST(ModbusFramingTest, ChecksumIsModbusCrcLowByteFirst) {
     std::vector<unsigned char> swapped = kMeterPoll;
     std::swap(swapped[6], swapped[7]);
     EXPECT_FALSE(ModbusChecksumMatches(swapped.data(), swapped.size()));
+}
+
+// Words whose two bytes differ, so a byte order mix-up on either side shows.
+TEST(ModbusFramingTest, RequestFrameIsReadBackAsTheSameRequest) {
+    ReadRequest poll;
+    poll.station = 1;
+    poll.quantity = 21;
+    const ReadRequestFrame frame = poll.Frame();
+    EXPECT_EQ(std::vector<unsigned char>(frame.begin(), frame.end()), kMeterPoll);
+
+    ReadRequest odd;
+    odd.station = 247;
+    odd.start = 0x1234;
+    odd.quantity = 0xABCD;
+    const ReadRequestFrame odd_frame = odd.Frame();
+    EXPECT_EQ(odd_frame[2], 0x12);
+    EXPECT_EQ(odd_frame[5], 0xCD);
+    const std::optional<ReadRequest> back = ReadRequest::FromFrame(odd_frame.data());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->station, 247);
+    EXPECT_EQ(back->start, 0x1234);
+    EXPECT_EQ(back->quantity, 0xABCD);
 }
 
 TEST(ModbusFramingTest, ReaderFindsRequestsAmongNoiseAndOtherFrames) {
