@@ -1,0 +1,345 @@
+#include "BenchHost.h"
+
+#include "BenchError.h"
+#include "BenchOptions.h"
+#include "HexText.h"
+#include "HistoryStore.h"
+#include "MeterRecord.h"
+#include "ModbusFrame.h"
+#include "PluginTraceCapture.h"
+#include "SMDSPDevice.h"
+#include "SerialLine.h"
+
+#include <csignal>
+#include <optional>
+
+BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice& meter,
+                     HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
+                     const BenchOptions& options)
+    : io_(io),
+      line_(line),
+      meter_(meter),
+      history_(history),
+      trace_(trace),
+      out_(out),
+      options_(options),
+      sink_(line, history, options.verbose),
+      table_(out),
+      round_timer_(io),
+      answer_timer_(io),
+      stop_signals_(io, SIGINT, SIGTERM),
+      interval_(std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(options.interval_seconds))),
+      // The answer can only start once the request is on the line.
+      answer_timeout_(std::chrono::milliseconds(options.timeout_ms) +
+                      std::chrono::duration_cast<Clock::duration>(
+                          line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
+      settle_time_(std::chrono::milliseconds(options.timeout_ms)) {
+    stop_signals_.add(SIGHUP);
+}
+
+void BenchHost::Run() {
+    stop_signals_.async_wait([this](const boost::system::error_code& error, int) {
+        if (!error)
+            OnStopSignal();
+    });
+    try {
+        ShowDetails();  // the plug-in's lines from configuration
+        table_.WriteHeader();
+        LoadNewestRecord();
+        Receive();
+        ScheduleRound(Clock::now());
+        io_.run();
+    } catch (...) {
+        Finish(Ending::kFailed);
+        throw;
+    }
+}
+
+namespace {
+
+// One line for each of the first few stored records the reload passed over.
+void NoteSkippedRecords(std::ostream& out, std::uint32_t data_id,
+                        const std::vector<HistoryRow>& skipped) {
+    constexpr std::size_t kShown = 3;
+    for (std::size_t i = 0; i < skipped.size() && i < kShown; ++i) {
+        const HistoryRow& row = skipped[i];
+        const std::optional<MeterRecord> record = MeterRecord::FromBytes(row.record);
+        out << "cache: skipped record #" << row.row_id << " stored " << row.stored_at << ": ";
+        if (record)
+            out << "its own data id is " << record->DataId() << ", not " << data_id;
+        else
+            out << row.record.size() << " bytes, not a " << MeterRecord::kSize << "-byte record";
+        out << '\n';
+    }
+    if (skipped.size() > kShown)
+        out << "cache: skipped " << skipped.size() - kShown << " more records not of data id "
+            << data_id << '\n';
+}
+
+}  // namespace
+
+// After a restart the controller hands the device its newest stored record,
+// which completes a round on it like a fresh answer would. Only a record
+// of this device goes back: one that carries another data id would rewrite
+// the device's data id, and be stored again under it, at every restart.
+void BenchHost::LoadNewestRecord() {
+    const std::uint32_t data_id = meter_.DataId();
+    std::vector<HistoryRow> skipped;
+    const std::optional<HistoryRow> newest = history_.Newest(
+        data_id,
+        [data_id](const HistoryRow& row) {
+            const std::optional<MeterRecord> record = MeterRecord::FromBytes(row.record);
+            return record && record->DataId() == data_id;
+        },
+        skipped);
+    NoteSkippedRecords(out_, data_id, skipped);
+    if (!newest)
+        return;
+    const std::string blob(newest->record.begin(), newest->record.end());
+    const int accepted = meter_.LoadFromCache(blob);
+    sink_.ThrowIfFailed();
+    ShowDetails();
+    table_.WriteRow("cache", meter_, completed_, lost_,
+                    accepted != 0 ? "newest record from history, stored " + newest->stored_at
+                                  : "newest record from history refused (" +
+                                        std::to_string(newest->record.size()) + " bytes)");
+}
+
+void BenchHost::ScheduleRound(Clock::time_point at) {
+    round_timer_.expires_at(at);
+    round_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (!error && !finished_)
+            BeginRound();
+    });
+}
+
+// The silent interval separates two frames; it is not enough when the meter
+// may still owe an answer: a busy meter starts its next queued answer a few
+// characters after the last one ends (4 characters for the simulated meter,
+// longer than the 3.5 of the silent interval), so a request sent after the
+// silent interval would have that answer taken as its own. An answer comes
+// within the answer timeout or not at all, so that much silence is enough.
+BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
+    if (doubtful_)
+        return settle_time_;
+    return std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval());
+}
+
+void BenchHost::BeginRound() {
+    const Clock::time_point quiet_from = last_activity_ + QuietBeforeRequest();
+    if (Clock::now() < quiet_from) {
+        ScheduleRound(quiet_from);
+        return;
+    }
+
+    ++round_;
+    round_started_ = Clock::now();
+    phase_ = Phase::kAwaitingAnswer;
+    const std::uint64_t exchange = ++exchange_;
+    answer_.clear();
+    answer_chunks_ = 0;
+    followed_bytes_ = 0;
+    if (doubtful_)
+        sink_.HoldRecords();
+
+    meter_.RefreshStatus();
+    sink_.ThrowIfFailed();
+
+    answer_timer_.expires_after(answer_timeout_);
+    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
+        if (!error)
+            OnAnswerTimeout(exchange);
+    });
+}
+
+void BenchHost::Receive() {
+    line_.ReadSome([this](const boost::system::error_code& error, unsigned char* data,
+                          std::size_t len) {
+        if (finished_ || error == boost::asio::error::operation_aborted)
+            return;
+        if (error && SerialLine::Gone(error))
+            throw BenchError(ExitCode::kPort, line_.GoneMessage());
+        if (error)
+            throw BenchError(ExitCode::kPort,
+                             "serial port " + line_.Path() + " failed: " + error.message());
+        OnReceived(data, len);
+        if (!finished_)
+            Receive();
+    });
+}
+
+void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
+    last_activity_ = Clock::now();
+    switch (phase_) {
+    case Phase::kAwaitingAnswer:
+        GiveToMeter(data, len);
+        return;
+    case Phase::kConfirming:
+        followed_bytes_ += len;
+        dropped_bytes_ += len;
+        return;
+    case Phase::kIdle:
+        dropped_bytes_ += len;
+        doubtful_ = true;
+        return;
+    }
+}
+
+// Every chunk goes to the meter as it arrives, the way the framework
+// delivers them; the meter says when the exchange is over.
+void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
+    answer_.insert(answer_.end(), data, data + len);
+    ++answer_chunks_;
+
+    const std::uint64_t decoded_before = sink_.DecodedCount();
+    const int more = meter_.process(data, static_cast<unsigned int>(len));
+    sink_.ThrowIfFailed();
+    if (more != 0)
+        return;
+    if (sink_.DecodedCount() == decoded_before) {
+        EndExchange(Outcome::kLost, "lost: receive buffer overflow");
+    } else if (sink_.Holding()) {
+        phase_ = Phase::kConfirming;
+        ConfirmWhenQuiet(exchange_);
+    } else {
+        EndExchange(Outcome::kCompleted, "");
+    }
+}
+
+void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
+    if (finished_ || phase_ != Phase::kAwaitingAnswer || exchange != exchange_)
+        return;
+    EndExchange(Outcome::kLost, LostNote());
+}
+
+std::string BenchHost::LostNote() const {
+    const std::string within = " within " + std::to_string(options_.timeout_ms) + " ms";
+    if (answer_.empty())
+        return "lost: no answer" + within;
+    return "lost: " + std::to_string(answer_.size()) + " bytes, no complete answer" + within;
+}
+
+// Waits until the line has been silent for the answer timeout since the
+// decoded answer or anything after it.
+void BenchHost::ConfirmWhenQuiet(std::uint64_t exchange) {
+    answer_timer_.expires_at(last_activity_ + settle_time_);
+    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
+        if (error || finished_ || phase_ != Phase::kConfirming || exchange != exchange_)
+            return;
+        if (Clock::now() < last_activity_ + settle_time_)
+            ConfirmWhenQuiet(exchange);
+        else
+            Confirm();
+    });
+}
+
+// One answer, then silence: it was this request's. More bytes right after
+// it: the meter was still answering an earlier request, and the decoded
+// answer may well be that one's.
+void BenchHost::Confirm() {
+    if (followed_bytes_ != 0) {
+        EndExchange(Outcome::kLost, "lost: " + std::to_string(followed_bytes_) +
+                                        " more bytes followed the answer, so it may be an "
+                                        "earlier request's; not stored");
+        return;
+    }
+    sink_.CommitHeld();
+    sink_.ThrowIfFailed();
+    EndExchange(Outcome::kCompleted, "");
+}
+
+void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
+    const bool decoded_but_dropped = phase_ == Phase::kConfirming && outcome != Outcome::kCompleted;
+    phase_ = Phase::kIdle;
+    answer_timer_.cancel();
+    if (sink_.Holding())
+        sink_.DiscardHeld();
+    last_activity_ = Clock::now();
+    switch (outcome) {
+    case Outcome::kCompleted:
+        ++completed_;
+        doubtful_ = false;
+        break;
+    case Outcome::kLost:
+        ++lost_;
+        doubtful_ = true;
+        break;
+    case Outcome::kStopped:
+        cut_round_ = round_;
+        break;
+    }
+
+    ShowDetails();
+    if (decoded_but_dropped)
+        table_.WriteRowWithoutValues(std::to_string(round_), completed_, lost_, note);
+    else
+        table_.WriteRow(std::to_string(round_), meter_, completed_, lost_, note);
+
+    if (stop_requested_)
+        Finish(Ending::kStopped);
+    else if (options_.rounds != 0 && round_ >= options_.rounds)
+        Finish(Ending::kDone);
+    else
+        ScheduleRound(round_started_ + interval_);
+}
+
+void BenchHost::OnStopSignal() {
+    stop_requested_ = true;
+    if (phase_ == Phase::kIdle)
+        Finish(Ending::kStopped);
+    else
+        EndExchange(Outcome::kStopped, "stopped: exchange cut short, nothing stored");
+}
+
+void BenchHost::Finish(Ending ending) {
+    if (finished_)
+        return;
+    finished_ = true;
+    if (phase_ != Phase::kIdle) {  // a failure in the middle of an exchange
+        cut_round_ = round_;
+        sink_.DiscardHeld();
+        phase_ = Phase::kIdle;
+    }
+    round_timer_.cancel();
+    answer_timer_.cancel();
+    boost::system::error_code ignored;
+    stop_signals_.cancel(ignored);
+    line_.Close();
+    WriteSummary(ending);
+}
+
+void BenchHost::WriteSummary(Ending ending) {
+    const char* word = ending == Ending::kFailed    ? "failed"
+                       : ending == Ending::kStopped ? "stopped"
+                                                    : "done";
+    const std::uint64_t rounds = completed_ + lost_;
+    out_ << word << ": " << rounds << (rounds == 1 ? " round, " : " rounds, ") << completed_
+         << " completed, " << lost_ << " lost";
+    if (cut_round_ != 0)
+        out_ << ", round " << cut_round_ << " cut short";
+    out_ << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()
+         << " stored in " << history_.Path();
+    if (dropped_bytes_ != 0)
+        out_ << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
+    out_ << std::endl;
+}
+
+// With --verbose: the exchange's request and answer frames, the records
+// published and the plug-in's own lines. Without, the plug-in's lines are
+// dropped so they do not pile up.
+void BenchHost::ShowDetails() {
+    const std::vector<std::string> plugin_lines = trace_.TakeLines();
+    const std::vector<std::string> notes = sink_.TakeNotes();
+    if (!options_.verbose)
+        return;
+    if (round_ != 0 && !sink_.LastRequest().empty())
+        out_ << "  -> " << sink_.LastRequest() << '\n';
+    if (!answer_.empty())
+        out_ << "  <- " << answer_.size() << " bytes in " << answer_chunks_
+             << " chunks: " << HexText(answer_.data(), answer_.size()) << '\n';
+    for (const std::string& note : notes)
+        out_ << "  " << note << '\n';
+    for (const std::string& line : plugin_lines)
+        out_ << "  plug-in: " << line << '\n';
+}

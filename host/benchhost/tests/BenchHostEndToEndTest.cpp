@@ -1,0 +1,552 @@
+// The bench host as a user runs it: its own process, the real qvt7702.so,
+// the embedded simulated meter on a pseudo-terminal, SQLite history.
+#include "FaultPlan.h"
+#include "HistoryStore.h"
+#include "MeterRecord.h"
+#include "ScratchDirectory.h"
+#include "SerialLine.h"
+#include "SimulatedMeter.h"
+#include "SimulatedReadings.h"
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <boost/algorithm/string/split.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+struct Summary {
+    int rounds = -1;
+    int completed = -1;
+    int lost = -1;
+};
+
+// A polling round's row of the table.
+struct RoundRow {
+    std::uint32_t round = 0;
+    int done = 0;  // the completed counter after it
+    std::string note;
+};
+
+class BenchHostEndToEndTest : public ::testing::Test {
+protected:
+    // Runs the bench host to its end with the shipped example settings.
+    int RunHost(std::vector<std::string> args) {
+        ToolProcess host(BENCH_HOST, WithHistory(std::move(args)), scratch.Path());
+        const int status = host.Wait();
+        out = host.Stdout();
+        err = host.Stderr();
+        return status;
+    }
+
+    // The scratch history file, unless the test names one.
+    std::vector<std::string> WithHistory(std::vector<std::string> args) const {
+        if (std::find(args.begin(), args.end(), "--history") == args.end())
+            args.insert(args.end(), {"--history", History()});
+        return args;
+    }
+
+    std::string History() const { return scratch.File("history.sqlite"); }
+
+    std::vector<MeterRecord> StoredRecords() const {
+        HistoryStore store(History(), HistoryStore::Access::kReadOnly);
+        std::vector<MeterRecord> records;
+        for (const HistoryRow& row : store.All()) {
+            EXPECT_EQ(row.data_id, 1201u);
+            records.push_back(MeterRecord::FromBytes(row.record).value());
+        }
+        return records;
+    }
+
+    static bool Carries(const MeterRecord& record, std::uint32_t answer) {
+        const SimulatedReadings::Words sent = SimulatedReadings::WordsOf(answer);
+        for (int i = 0; i < MeterRecord::kWordCount; ++i)
+            if (record.Word(i) != static_cast<float>(sent[i]))
+                return false;
+        return record.DataId() == 1201u;
+    }
+
+    // Table rows by label ("cache", "1", "2", ...), split at blanks.
+    std::map<std::string, std::vector<std::string>> TableRows() const {
+        std::map<std::string, std::vector<std::string>> rows;
+        std::istringstream lines(out);
+        std::string line;
+        const std::regex row("^ *(cache|[0-9]+)  [0-9]{2}:[0-9]{2}:[0-9]{2} .*");
+        while (std::getline(lines, line)) {
+            if (!std::regex_match(line, row))
+                continue;
+            std::istringstream words(line);
+            std::vector<std::string> cells;
+            for (std::string word; words >> word;)
+                cells.push_back(word);
+            rows[cells.at(0)] = cells;
+        }
+        return rows;
+    }
+
+    Summary Ending() const {
+        Summary summary;
+        std::smatch found;
+        const std::regex line(
+            "(done|stopped|failed): ([0-9]+) rounds?, ([0-9]+) completed, ([0-9]+) lost");
+        if (std::regex_search(out, found, line)) {
+            summary.rounds = std::stoi(found[2]);
+            summary.completed = std::stoi(found[3]);
+            summary.lost = std::stoi(found[4]);
+        }
+        return summary;
+    }
+
+    // The polling rounds' rows in order; the counters are the first two
+    // whole numbers after the time (values carry decimals or are "-").
+    std::vector<RoundRow> Rounds() const {
+        std::vector<RoundRow> rounds;
+        std::istringstream lines(out);
+        std::string line;
+        const std::regex row("^ *([0-9]+)  [0-9:]{8}.*? +([0-9]+) +[0-9]+(  (.*))?$");
+        std::smatch found;
+        while (std::getline(lines, line))
+            if (std::regex_match(line, found, row))
+                rounds.push_back({static_cast<std::uint32_t>(std::stoul(found[1])),
+                                  std::stoi(found[2]), found[4]});
+        return rounds;
+    }
+
+    // The words a round's own answer puts into the record: bytes 9 to 32 of
+    // the first 58 bytes the simulated meter sent for that round's request
+    // (request N is round N's). Noise shifts them: the driver takes any 58
+    // bytes. Nothing when the meter sent fewer.
+    static std::optional<SimulatedReadings::Words> OwnAnswerWords(std::uint32_t round,
+                                                                  const FaultPlan& plan) {
+        const std::vector<unsigned char> sent = SimulatedMeter::AnswerTo(1, round, plan.At(round));
+        if (sent.size() < static_cast<std::size_t>(SimulatedReadings::kBlockLength))
+            return std::nullopt;
+        SimulatedReadings::Words words{};
+        for (int i = 0; i < SimulatedReadings::kWordCount; ++i) {
+            const int at = SimulatedReadings::kFirstWordByte + 2 * i;
+            words[i] = static_cast<std::uint16_t>(sent[at] << 8 | sent[at + 1]);
+        }
+        return words;
+    }
+
+    static bool HoldsOwnAnswer(const MeterRecord& record, std::uint32_t round,
+                               const FaultPlan& plan) {
+        const auto words = OwnAnswerWords(round, plan);
+        if (!words || record.DataId() != 1201u)
+            return false;
+        for (int i = 0; i < MeterRecord::kWordCount; ++i)
+            if (record.Word(i) != static_cast<float>((*words)[i]))
+                return false;
+        return true;
+    }
+
+    // Runs `rounds` rounds with the faults and checks what every run must
+    // give: each completed round stored, each record holding its own
+    // round's answer, the summary agreeing. Returns the lost rounds.
+    std::set<std::uint32_t> RunAndCheckRecords(std::vector<std::string> args,
+                                               const std::vector<std::string>& faults,
+                                               std::uint32_t rounds) {
+        FaultPlan plan;
+        for (const std::string& fault : faults) {
+            plan.Add(fault);
+            args.insert(args.end(), {"--sim-fault", fault});
+        }
+        args.insert(args.end(), {"--rounds", std::to_string(rounds)});
+        EXPECT_EQ(RunHost(args), 0) << err;
+        EXPECT_EQ(err, "");
+
+        std::vector<std::uint32_t> completed;
+        std::set<std::uint32_t> lost;
+        int done = 0;
+        for (const RoundRow& row : Rounds()) {
+            if (row.done > done)
+                completed.push_back(row.round);
+            else
+                lost.insert(row.round);
+            done = row.done;
+        }
+        const Summary summary = Ending();
+        EXPECT_EQ(summary.rounds, static_cast<int>(rounds)) << out;
+        EXPECT_EQ(completed.size() + lost.size(), rounds) << out;
+        EXPECT_EQ(summary.completed, static_cast<int>(completed.size()));
+        EXPECT_EQ(summary.lost, static_cast<int>(lost.size()));
+
+        const std::vector<MeterRecord> records = StoredRecords();
+        EXPECT_EQ(records.size(), completed.size()) << "every completed round stored, no other";
+        std::size_t own = 0;
+        for (std::size_t i = 0; i < std::min(records.size(), completed.size()); ++i) {
+            if (HoldsOwnAnswer(records[i], completed[i], plan))
+                ++own;
+            else
+                ADD_FAILURE() << "round " << completed[i] << " stored another answer\n" << out;
+        }
+        EXPECT_EQ(static_cast<int>(own), summary.completed);
+        return lost;
+    }
+
+    // A voltage as the table shows it: the word divided by 100 as a float.
+    static std::string Volts(std::uint16_t word) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(word / 100.0f));
+        return text;
+    }
+
+    ScratchDirectory scratch;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(BenchHostEndToEndTest, EveryRoundIsDecodedShownAndStoredAsSent) {
+    ASSERT_EQ(RunHost({"--rounds", "4", "--interval", "0.05"}), 0) << err;
+    EXPECT_EQ(err, "");
+    const Summary summary = Ending();
+    EXPECT_EQ(summary.rounds, 4);
+    EXPECT_EQ(summary.completed, 4);
+    EXPECT_EQ(summary.lost, 0);
+
+    const std::vector<MeterRecord> records = StoredRecords();
+    ASSERT_EQ(records.size(), 4u);
+    const auto rows = TableRows();
+    for (std::uint32_t round = 1; round <= 4; ++round) {
+        EXPECT_TRUE(Carries(records[round - 1], round)) << "round " << round;
+        const SimulatedReadings::Words sent = SimulatedReadings::WordsOf(round);
+        const std::vector<std::string>& row = rows.at(std::to_string(round));
+        ASSERT_GE(row.size(), 12u);
+        EXPECT_EQ(row[2], Volts(sent[4])) << "Ua of round " << round;
+        EXPECT_EQ(row[5], Volts(sent[1])) << "Uab of round " << round;
+        EXPECT_EQ(row[9], std::to_string(sent[9]) + ".00") << "Ic of round " << round;
+        EXPECT_EQ(row[10], std::to_string(round)) << "completed counter";
+    }
+
+    // The decoded history agrees with what the meter's value queries gave.
+    ASSERT_EQ(RunHost({"--csv"}), 0) << err;
+    std::vector<std::string> csv;
+    boost::split(csv, out, [](char c) { return c == '\n'; });
+    ASSERT_EQ(csv.size(), 6u);  // header, four rows, empty rest
+    EXPECT_EQ(csv[0].rfind("row,data_id,stamp,stored_at,w0,", 0), 0u);
+    EXPECT_NE(csv[2].find("," + Volts(SimulatedReadings::WordsOf(2)[4]) + ","), std::string::npos);
+
+    ASSERT_EQ(RunHost({"--dump"}), 0) << err;
+    EXPECT_NE(out.find("data id 1201  stamp "), std::string::npos);
+    EXPECT_NE(out.find("Ua " + Volts(SimulatedReadings::WordsOf(4)[4]) + " "), std::string::npos);
+}
+
+TEST_F(BenchHostEndToEndTest, EachFaultCostsAtMostTheRoundItHits) {
+    const std::set<std::uint32_t> faulty = {2, 4, 6, 8, 10, 12};
+    ASSERT_EQ(RunHost({"--rounds", "13", "--interval", "0.45", "--timeout", "200", "--sim-late",
+                       "350", "--sim-fault", "silent@2", "--sim-fault", "short@4", "--sim-fault",
+                       "extra@6", "--sim-fault", "noise@8", "--sim-fault", "late@10",
+                       "--sim-fault", "station@12"}),
+              0)
+        << err;
+
+    const Summary summary = Ending();
+    EXPECT_EQ(summary.rounds, 13);
+    EXPECT_LE(summary.lost, 6);
+    EXPECT_GE(summary.lost, 3) << "no answer, a short one and a late one are always lost";
+
+    // Every round the faults did not hit decodes what the meter sent, in order.
+    const std::vector<MeterRecord> records = StoredRecords();
+    EXPECT_EQ(static_cast<int>(records.size()), summary.completed);
+    std::size_t next = 0;
+    for (std::uint32_t round = 1; round <= 13; ++round) {
+        if (faulty.count(round) != 0)
+            continue;
+        while (next < records.size() && !Carries(records[next], round))
+            ++next;
+        EXPECT_LT(next, records.size()) << "round " << round << " was not stored as sent";
+    }
+    const auto rows = TableRows();
+    ASSERT_GE(rows.at("2").size(), 14u);
+    EXPECT_EQ(rows.at("2")[12] + " " + rows.at("2")[13], "lost: no") << "the silent round";
+    EXPECT_EQ(rows.at("13").at(11), std::to_string(summary.lost));
+}
+
+TEST_F(BenchHostEndToEndTest, RestartReloadsTheNewestStoredRecord) {
+    ASSERT_EQ(RunHost({"--rounds", "3", "--interval", "0.05"}), 0) << err;
+    ASSERT_EQ(RunHost({"--rounds", "2", "--interval", "0.05"}), 0) << err;
+
+    const auto rows = TableRows();
+    ASSERT_EQ(rows.count("cache"), 1u) << out;
+    EXPECT_EQ(rows.at("cache").at(2), Volts(SimulatedReadings::WordsOf(3)[4]));
+    EXPECT_NE(out.find("newest record from history, stored "), std::string::npos);
+    EXPECT_LT(out.find("cache "), out.find("    1  ")) << "the reload comes before the first poll";
+
+    // The reload completes a round of its own, stored like any other.
+    const std::vector<MeterRecord> records = StoredRecords();
+    ASSERT_EQ(records.size(), 3u + 1u + 2u);
+    EXPECT_TRUE(Carries(records[3], 3));
+    EXPECT_TRUE(Carries(records[4], 1));
+}
+
+TEST_F(BenchHostEndToEndTest, InterruptLeavesAConsistentHistory) {
+    ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    3  ", std::chrono::seconds(10))) << host.Stdout();
+    host.Signal(SIGINT);
+    EXPECT_EQ(host.Wait(), 0) << host.Stderr();
+    out = host.Stdout();
+
+    const Summary summary = Ending();
+    EXPECT_NE(out.find("stopped: "), std::string::npos) << out;
+    EXPECT_GE(summary.rounds, 3);
+    EXPECT_EQ(summary.completed + summary.lost, summary.rounds) << "a cut exchange is no round";
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(History().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+    EXPECT_EQ(static_cast<int>(StoredRecords().size()), summary.completed);
+}
+
+// A late answer's cost for one timing: the rounds it must cost and the
+// rounds it may cost (a subset and a superset of the lost ones).
+struct LateAnswerCase {
+    const char* name;
+    double interval;
+    int timeout_ms;
+    int late_ms;
+    std::vector<std::string> faults;
+    std::uint32_t rounds;
+    std::set<std::uint32_t> must_lose;
+    std::set<std::uint32_t> may_lose;
+};
+
+std::ostream& operator<<(std::ostream& out, const LateAnswerCase& late) {
+    return out << late.name;
+}
+
+class LateAnswerTest : public BenchHostEndToEndTest,
+                       public ::testing::WithParamInterface<LateAnswerCase> {};
+
+// With a 150 ms timeout a round's exchange ends lost 159 ms after its
+// request; the next request waits until the line has been silent for
+// 150 ms more. A 250 ms late answer lands in that wait; a 380 ms one in the
+// next exchange, followed by the answer queued behind it; a 700 ms one holds
+// the meter busy through the next exchange and lands in the one after.
+TEST_P(LateAnswerTest, NoRecordHoldsAnotherRequestsAnswer) {
+    const LateAnswerCase& late = GetParam();
+    const std::set<std::uint32_t> lost = RunAndCheckRecords(
+        {"--interval", std::to_string(late.interval), "--timeout",
+         std::to_string(late.timeout_ms), "--sim-late", std::to_string(late.late_ms)},
+        late.faults, late.rounds);
+    for (std::uint32_t round : late.must_lose)
+        EXPECT_EQ(lost.count(round), 1u) << "round " << round << " cannot complete\n" << out;
+    for (std::uint32_t round : lost)
+        EXPECT_EQ(late.may_lose.count(round), 1u) << "round " << round << " lost\n" << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timings, LateAnswerTest,
+    ::testing::Values(
+        LateAnswerCase{"LaterThanTimeoutWithinInterval", 0.4, 150, 250, {"late@3"}, 5, {3}, {3}},
+        LateAnswerCase{"LaterThanIntervalArrivesWhileLineSettles", 0.05, 150, 250, {"late@3"}, 6,
+                       {3}, {3}},
+        LateAnswerCase{"ArrivesInTheNextExchange", 0.05, 150, 380, {"late@3"}, 6, {3, 4}, {3, 4}},
+        LateAnswerCase{"LaterThanTimeoutPlusInterval", 0.3, 150, 500, {"late@3"}, 6, {3, 4},
+                       {3, 4}},
+        LateAnswerCase{"OutlastsTheNextExchange", 0.05, 150, 700, {"late@3"}, 7, {3, 4, 5},
+                       {3, 4, 5}},
+        LateAnswerCase{"RepeatedInTheNextExchange", 0.05, 150, 380, {"late@3,7,11"}, 13,
+                       {3, 4, 7, 8, 11, 12}, {3, 4, 7, 8, 11, 12}},
+        LateAnswerCase{"TwoInARow", 0.05, 150, 250, {"late@3,4"}, 6, {3, 4}, {3, 4}},
+        LateAnswerCase{"FollowedByEveryOtherFault", 0.05, 150, 380,
+                       {"late@3,7,11,15", "short@4", "noise@8", "extra@12", "station@16"}, 18,
+                       {3, 4, 7, 8, 11, 12, 15, 16}, {3, 4, 7, 8, 11, 12, 15, 16}},
+        LateAnswerCase{"BetweenOtherFaults", 0.05, 150, 250,
+                       {"silent@3,9", "late@4,8,12", "short@13"}, 15, {3, 4, 8, 9, 12, 13},
+                       {3, 4, 8, 9, 12, 13}},
+        // Spare bytes keep coming after each decoded answer while the next
+        // round is already due: polling into them would shift the next
+        // answer.
+        LateAnswerCase{"SpareBytesRightBeforeThePoll", 0.0, 150, 250, {"extra@2,4,6,8"}, 10, {},
+                       {2, 4, 6, 8}}),
+    [](const ::testing::TestParamInfo<LateAnswerCase>& info) { return info.param.name; });
+
+// 300 rounds at full pace, a fault every few rounds, every kind in turn.
+TEST_F(BenchHostEndToEndTest, LongRunWithEveryFaultStoresOnlyOwnAnswers) {
+    const char* kinds[] = {"silent", "short", "extra", "noise", "late", "station"};
+    std::vector<std::string> faults;
+    for (std::uint32_t round = 8, kind = 0; round <= 295; round += 16, kind = (kind + 1) % 6)
+        faults.push_back(std::string(kinds[kind]) + "@" + std::to_string(round));
+    const std::set<std::uint32_t> lost = RunAndCheckRecords(
+        {"--interval", "0", "--timeout", "120", "--sim-late", "300"}, faults, 300);
+
+    FaultPlan plan;
+    for (const std::string& fault : faults)
+        plan.Add(fault);
+    for (std::uint32_t round : lost) {
+        const MeterFault fault = plan.At(round);
+        const MeterFault before = plan.At(round - 1);
+        EXPECT_TRUE(fault == MeterFault::kSilent || fault == MeterFault::kShort ||
+                    fault == MeterFault::kExtra || fault == MeterFault::kLate ||
+                    before == MeterFault::kLate)
+            << "round " << round << " lost to nothing that could cost it";
+    }
+}
+
+// The answer timeout counts from the end of the request's transmission
+// (8 characters, 8.3 ms at 9600 baud). A 300 ms timeout and a 245 ms late
+// answer (58 bytes, 59.3 ms) complete 4.0 ms inside it; 270 ms is 21 ms
+// past it.
+TEST_F(BenchHostEndToEndTest, AnAnswerCompletingJustInsideTheTimeoutCounts) {
+    const std::vector<std::string> args = {"--rounds", "3", "--interval", "0.05", "--timeout",
+                                           "300", "--sim-fault", "late@2", "--sim-late", "245"};
+    // A slow moment of the machine can push the answer out; it can never
+    // bring it in early, so one of three tries completing settles it.
+    bool completed = false;
+    for (int attempt = 0; attempt < 3 && !completed; ++attempt) {
+        std::filesystem::remove(History());
+        ASSERT_EQ(RunHost(args), 0) << err;
+        completed = Ending().lost == 0;
+    }
+    EXPECT_TRUE(completed) << out;
+    EXPECT_TRUE(Carries(StoredRecords().at(1), 2));
+
+    std::filesystem::remove(History());
+    ASSERT_EQ(RunHost({"--rounds", "3", "--interval", "0.05", "--timeout", "300", "--sim-fault",
+                       "late@2", "--sim-late", "270"}),
+              0)
+        << err;
+    const Summary summary = Ending();
+    EXPECT_EQ(summary.lost, 1) << out;
+    EXPECT_EQ(summary.completed, 2) << "the rest of the late answer is dropped, not decoded";
+    EXPECT_TRUE(std::regex_search(out, std::regex("lost: [0-9]+ bytes, no complete answer within "
+                                                  "300 ms")))
+        << out;
+}
+
+// Every stop signal ends the run at once, also in the middle of a 30 s
+// wait for an answer; that exchange stores nothing.
+class StopSignalTest : public BenchHostEndToEndTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignalTest, StopsDuringALongAnswerWaitWithSummary) {
+    ToolProcess host(BENCH_HOST,
+                     WithHistory({"--interval", "0.05", "--timeout", "30000", "--sim-fault",
+                                  "silent@2"}),
+                     scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    1  ", std::chrono::seconds(10))) << host.Stdout();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // round 2 is waiting
+    host.Signal(GetParam());
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value()) << "still waiting for the answer";
+    EXPECT_EQ(*status, 0) << host.Stderr();
+    out = host.Stdout();
+    EXPECT_NE(out.find("stopped: 1 round, 1 completed, 0 lost, round 2 cut short; 1 records "
+                       "published, 1 stored"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("stopped: exchange cut short, nothing stored"), std::string::npos);
+    EXPECT_EQ(StoredRecords().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == SIGINT    ? "Interrupt"
+                                    : info.param == SIGTERM ? "Terminate"
+                                                            : "Hangup";
+                         });
+
+TEST_F(BenchHostEndToEndTest, ALineThatDisappearsSaysSoAndEndsWithTheSummary) {
+    auto meter = std::make_unique<SimulatedMeter>(SimulatedMeterOptions{});
+    meter->Start();
+    const std::string port = meter->PortPath();
+    ToolProcess host(BENCH_HOST, WithHistory({"--port", port, "--interval", "0.05"}),
+                     scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
+    meter.reset();  // the far end of the line goes away
+
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 5);
+    EXPECT_EQ(host.Stderr(), "bench_host: serial port " + port + " closed: device unplugged?\n");
+    out = host.Stdout();
+    const Summary summary = Ending();
+    EXPECT_NE(out.find("failed: "), std::string::npos) << out;
+    EXPECT_GE(summary.completed, 2);
+    EXPECT_EQ(static_cast<int>(StoredRecords().size()), summary.completed);
+}
+
+TEST_F(BenchHostEndToEndTest, WaitsAreBoundedByAMinute) {
+    ASSERT_EQ(RunHost({"--rounds", "1", "--timeout", "60000", "--sim-late", "60000"}), 0) << err;
+    EXPECT_EQ(RunHost({"--timeout", "60001"}), 2);
+    EXPECT_NE(err.find("--timeout must be from 1 to 60000 ms"), std::string::npos) << err;
+    EXPECT_EQ(RunHost({"--sim-late", "60001"}), 2);
+    EXPECT_NE(err.find("--sim-late must be from 0 to 60000 ms"), std::string::npos) << err;
+}
+
+struct BadInput {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+};
+
+TEST_F(BenchHostEndToEndTest, BadInputGivesOneLineAndItsExitStatusAndNoHistory) {
+    std::ofstream(scratch.File("broken.json")) << "{\n  \"dataId\": 5,\n  \"appSetting\" {}\n}\n";
+    std::ofstream(scratch.File("no-id.json")) << "{ \"appSetting\": { \"b_mode\": \"3\" } }\n";
+    std::ofstream(scratch.File("not-a-library.so")) << "text\n";
+
+    const std::vector<BadInput> cases = {
+        {{"--rounds", "x"}, 2, "bench_host: the argument ('x') for option '--rounds' is invalid"},
+        {{"--sim-fault", "loud@1"}, 2, "bench_host: --sim-fault: unknown fault 'loud'"},
+        {{"--settings", "missing.json"}, 3, "settings file missing.json: No such file"},
+        {{"--settings", "broken.json"}, 3,
+         "settings file broken.json: Line 3, Column 16: Missing ':' after object member name"},
+        {{"--settings", "no-id.json"}, 3, "\"dataId\" is missing"},
+        {{"--plugin", "not-a-library.so"}, 4, "cannot load plug-in: not-a-library.so: "},
+        {{"--plugin", "absent.so"}, 4, "cannot load plug-in: absent.so: No such file or directory"},
+        {{"--port", "/dev/no-such-serial-port"}, 5,
+         "cannot open serial port /dev/no-such-serial-port: No such file or directory"},
+    };
+    for (const BadInput& bad : cases) {
+        EXPECT_EQ(RunHost(bad.args), bad.status) << bad.args.at(0);
+        EXPECT_NE(err.find(bad.message), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        EXPECT_FALSE(std::filesystem::exists(History())) << "no history file after " << err;
+    }
+}
+
+TEST_F(BenchHostEndToEndTest, UnusableHistoryFilesAreRefused) {
+    std::ofstream(scratch.File("notes.txt")) << "not a database, and it stays as it is\n";
+    EXPECT_EQ(RunHost({"--rounds", "1", "--history", scratch.File("notes.txt")}), 6);
+    EXPECT_NE(err.find("notes.txt: file is not a database"), std::string::npos) << err;
+    EXPECT_EQ(RunHost({"--rounds", "1", "--history", scratch.File("no/such/dir.sqlite")}), 6);
+    EXPECT_NE(err.find("directory " + scratch.File("no/such") + " does not exist"), std::string::npos)
+        << err;
+    EXPECT_EQ(RunHost({"--dump", "--history", scratch.File("never-written.sqlite")}), 6);
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("never-written.sqlite")));
+
+    std::ifstream notes(scratch.File("notes.txt"));
+    std::string first;
+    std::getline(notes, first);
+    EXPECT_EQ(first, "not a database, and it stays as it is");
+}
+
+TEST_F(BenchHostEndToEndTest, APortHeldByAnotherProgramIsBusy) {
+    SimulatedMeter meter{SimulatedMeterOptions{}};
+    boost::asio::io_context io;
+    SerialLine holder(io);
+    holder.Open(meter.PortPath(), LineSettings{});
+
+    EXPECT_EQ(RunHost({"--port", meter.PortPath(), "--rounds", "1"}), 5);
+    EXPECT_NE(err.find("busy, another program holds it"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(History()));
+}
+
+}  // namespace

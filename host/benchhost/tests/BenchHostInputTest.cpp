@@ -1,0 +1,209 @@
+// What the bench host is given, taken at its word or refused in one
+// sentence before anything runs: the command line, the settings file, the
+// plug-in file and the serial port (the line's own locking is in
+// host/serial/tests).
+#include "BenchError.h"
+#include "BenchOptions.h"
+#include "DeviceSettings.h"
+#include "ElfFileCheck.h"
+#include "ScratchDirectory.h"
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <elf.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+BenchOptions Parse(std::vector<std::string> words) {
+    words.insert(words.begin(), "bench_host");
+    std::vector<const char*> argv;
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    return BenchOptions::Parse(static_cast<int>(argv.size()), argv.data(), "plugin.so",
+                               "settings.json");
+}
+
+// The usage error the words are refused with; "" when they are taken.
+std::string Refusal(const std::vector<std::string>& words) {
+    try {
+        Parse(words);
+        return "";
+    } catch (const BenchError& failure) {
+        EXPECT_EQ(failure.Code(), ExitCode::kUsage);
+        return failure.what();
+    }
+}
+
+TEST(CommandLineTest, EveryWordMeansWhatItSaysOrIsRefused) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"5"}, "unexpected word '5' on the command line (options start with --)"},
+        {{"--rounds", "3", "verbose"}, "unexpected word 'verbose'"},
+        {{"--", "--rounds"}, "unexpected word '--rounds'"},
+        {{"--port", ""}, "--port needs a path, not an empty word"},
+        {{"--history", ""}, "--history needs a path"},
+        {{"--plugin", ""}, "--plugin needs a path"},
+        {{"--settings", ""}, "--settings needs a path"},
+        {{"--rounds", "0"}, "--rounds must be at least 1 (leave it out to poll until Ctrl-C)"},
+        {{"--rounds", "-1"}, "--rounds cannot be negative"},
+        {{"--sim-fault", "short@2", "--sim-fault", "late@2"},
+         "--sim-fault: two faults for request 2: short and late (one fault per request)"},
+        {{"--sim-fault", "noise@4,4"}, "--sim-fault: request 4 is named twice for noise"},
+    };
+    for (const auto& [words, message] : refused) {
+        const std::string refusal = Refusal(words);
+        EXPECT_NE(refusal.find(message), std::string::npos)
+            << words.front() << " gave: '" << refusal << "'";
+    }
+
+    EXPECT_EQ(Parse({}).rounds, 0u) << "no --rounds: until Ctrl-C";
+    EXPECT_EQ(Parse({"--rounds", "1"}).rounds, 1u);
+    EXPECT_EQ(Parse({}).port, "") << "no --port: the simulated meter";
+    EXPECT_EQ(Parse({"--port", "/dev/ttyUSB0"}).port, "/dev/ttyUSB0");
+    const BenchOptions faults = Parse({"--sim-fault", "short@2", "--sim-fault", "late@3"});
+    EXPECT_EQ(faults.simulator_faults.At(2), MeterFault::kShort);
+    EXPECT_EQ(faults.simulator_faults.At(3), MeterFault::kLate);
+}
+
+class BenchHostInputTest : public ::testing::Test {
+protected:
+    int RunHost(std::vector<std::string> args) {
+        args.insert(args.end(), {"--history", History(), "--interval", "0"});
+        ToolProcess host(BENCH_HOST, args, scratch.Path());
+        const int status = host.Wait();
+        out = host.Stdout();
+        err = host.Stderr();
+        return status;
+    }
+
+    std::string History() const { return scratch.File("history.sqlite"); }
+
+    // One line on standard error, nothing polled, nothing stored.
+    void ExpectRefused(const std::vector<std::string>& args, int status,
+                       const std::string& message) {
+        EXPECT_EQ(RunHost(args), status) << args.front() << ": " << err;
+        EXPECT_NE(err.find(message), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        EXPECT_EQ(out, "") << args.front();
+        EXPECT_FALSE(std::filesystem::exists(History())) << args.front();
+    }
+
+    ScratchDirectory scratch;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(BenchHostInputTest, AStrayWordOrAnEmptyPortRunsNothing) {
+    ExpectRefused({"--rounds", "1", "extra"}, 2,
+                  "bench_host: unexpected word 'extra' on the command line");
+    ExpectRefused({"--port", "", "--rounds", "1"}, 2, "bench_host: --port needs a path");
+}
+
+TEST_F(BenchHostInputTest, ASettingsPathThatIsNotOneJsonObjectIsRefused) {
+    std::filesystem::create_directory(scratch.File("settings.json"));
+    std::ofstream(scratch.File("two.json")) << "{ \"dataId\": 5 }\n{ \"dataId\": 6 }\n";
+    std::ofstream(scratch.File("brace.json")) << "{ \"dataId\": 5 }\n}\n";
+    std::ofstream(scratch.File("commented.json")) << "{ \"dataId\": 5 }\n// the bench meter\n";
+
+    ExpectRefused({"--settings", "settings.json"}, 3,
+                  "bench_host: settings file settings.json: it is a directory, not a file");
+    ExpectRefused({"--settings", "two.json"}, 3,
+                  "settings file two.json: Line 2, Column 1: Extra non-whitespace after JSON value.");
+    ExpectRefused({"--settings", "brace.json"}, 3, "brace.json: Line 2, Column 1: Extra");
+    ExpectRefused({"--settings", "/dev/zero"}, 3, "settings file /dev/zero: not a regular file");
+    EXPECT_EQ(DeviceSettings::Load(scratch.File("commented.json")).DataId(), 5u)
+        << "a comment after the object is not extra text";
+}
+
+std::string Bytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every cut of the real plug-in, from nothing to one byte short, is refused
+// before dlopen maps it: the loader would map pages past the end of the file
+// and the process would die of a bus error.
+TEST(ElfFileCheckTest, EveryCutOfThePluginIsRefusedAndTheWholeOneAccepted) {
+    ScratchDirectory scratch;
+    const std::string whole = Bytes(QVT7702_PLUGIN);
+    ASSERT_GT(whole.size(), 4096u);
+    EXPECT_EQ(ElfFileCheck::Problem(QVT7702_PLUGIN), "");
+
+    std::vector<std::size_t> lengths = {0, 1, 4, 16, 63, 64, 65, 4095, whole.size() - 1};
+    for (std::size_t step = 1; step < 64; ++step)
+        lengths.push_back(whole.size() * step / 64);
+    const std::string cut = scratch.File("cut.so");
+    for (const std::size_t length : lengths) {
+        Write(cut, whole.substr(0, length));
+        const std::string problem = ElfFileCheck::Problem(cut);
+        EXPECT_TRUE(problem.rfind("truncated", 0) == 0 || problem.rfind("not an ELF file", 0) == 0)
+            << length << " bytes: '" << problem << "'";
+    }
+}
+
+template <typename Field>
+std::string WithField(std::string bytes, std::size_t offset, Field value) {
+    bytes.replace(offset, sizeof value, reinterpret_cast<const char*>(&value), sizeof value);
+    return bytes;
+}
+
+TEST(ElfFileCheckTest, DamagedHeadersAndOtherFilesAreNamed) {
+    using Header = ElfW(Ehdr);
+    ScratchDirectory scratch;
+    const std::string whole = Bytes(QVT7702_PLUGIN);
+    const unsigned char other_class = sizeof(void*) == 8 ? ELFCLASS32 : ELFCLASS64;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"text\n", "not an ELF file"},
+        {WithField(whole, EI_CLASS, other_class), "-bit library, and this program is "},
+        {WithField(whole, offsetof(Header, e_type), static_cast<ElfW(Half)>(ET_EXEC)),
+         "not a shared library (ELF type 2)"},
+        {WithField(whole, offsetof(Header, e_machine), static_cast<ElfW(Half)>(EM_S390)),
+         "built for S/390, and this program runs on "},
+        {WithField(whole, offsetof(Header, e_phoff), ~static_cast<ElfW(Off)>(0) - 8),
+         "truncated or damaged: its program headers end at byte "},
+        {WithField(whole, offsetof(Header, e_shoff), static_cast<ElfW(Off)>(whole.size())),
+         "truncated or damaged: its section headers end at byte "},
+    };
+    const std::string file = scratch.File("damaged.so");
+    for (const auto& [bytes, message] : files) {
+        Write(file, bytes);
+        const std::string problem = ElfFileCheck::Problem(file);
+        EXPECT_NE(problem.find(message), std::string::npos) << message << ": '" << problem << "'";
+    }
+    EXPECT_EQ(ElfFileCheck::Problem(scratch.Path()), "it is a directory");
+    EXPECT_EQ(ElfFileCheck::Problem(scratch.File("absent.so")), "No such file or directory");
+}
+
+TEST_F(BenchHostInputTest, ATruncatedPluginIsReportedInsteadOfCrashingTheHost) {
+    const std::string whole = Bytes(QVT7702_PLUGIN);
+    for (const std::size_t length : {whole.size() / 20, whole.size() / 2, whole.size() - 1}) {
+        Write(scratch.File("cut.so"), whole.substr(0, length));
+        ExpectRefused({"--plugin", "cut.so", "--rounds", "1"}, 4,
+                      "bench_host: cannot load plug-in: cut.so: truncated");
+    }
+}
+
+TEST_F(BenchHostInputTest, APluginNameWithoutASlashIsAFileInTheWorkingDirectory) {
+    std::filesystem::copy_file(QVT7702_PLUGIN, scratch.File("qvt7702.so"));
+    EXPECT_EQ(RunHost({"--plugin", "qvt7702.so", "--rounds", "1"}), 0) << err;
+    EXPECT_NE(out.find("meter from qvt7702.so, data id 1201"), std::string::npos) << out;
+    std::filesystem::remove(History());
+
+    // Found on the library path, but not here.
+    ExpectRefused({"--plugin", "libm.so.6", "--rounds", "1"}, 4,
+                  "cannot load plug-in: libm.so.6: No such file or directory");
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// The live table's value cells: each column shows its own query's value or
+// failure, and only a failure shared by every column is shown once.
+#include "MeterRecord.h"
+#include "RoundTable.h"
+#include "VDeviceInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUnsupported[] = "不支持变量";
+const char kNotReady[] = "数据未就绪";
+
+// A meter whose queries answer a distinct value per signal, except for the
+// keys given a failure message.
+class ScriptedMeter : public VDeviceInterface {
+public:
+    using VDeviceInterface::LoadFromCache;
+
+    void Fail(const std::string& key, const std::string& message) { failures_[key] = message; }
+
+    float Get_Value(unsigned int, const std::string& key) const override {
+        const auto failure = failures_.find(key);
+        if (failure != failures_.end())
+            throw std::out_of_range(failure->second);
+        return ValueOf(key);
+    }
+
+    // 100.25 for the first signal, 200.50 for the second...: exact in a float.
+    static float ValueOf(const std::string& key) {
+        const auto& keys = MeterRecord::SignalKeys();
+        for (int i = 0; i < MeterRecord::kSignalCount; ++i)
+            if (key == keys[i])
+                return 100.25f * static_cast<float>(i + 1);
+        return -1.0f;
+    }
+
+    int LoadFromCache(const unsigned char*, int) override { return 0; }
+    int DeviceIoControl(int, const void*, int, void*, int, int& returned) override {
+        returned = 0;
+        return 0;
+    }
+    void RoundDone() override {}
+
+private:
+    std::map<std::string, std::string> failures_;
+};
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// The words of one row: label, time, then the value cells, done and lost.
+std::vector<std::string> RowOf(const ScriptedMeter& meter) {
+    std::ostringstream out;
+    RoundTable(out).WriteRow("7", meter, 6, 1, "");
+    return Words(out.str());
+}
+
+std::string Shown(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
+    return text;
+}
+
+constexpr std::size_t kFirstCell = 2;
+
+TEST(RoundTableTest, AFailingQueryShowsItsMessageInItsOwnColumnOnly) {
+    const auto& keys = MeterRecord::SignalKeys();
+    for (int failing = 0; failing < MeterRecord::kSignalCount; ++failing) {
+        ScriptedMeter meter;
+        meter.Fail(keys[failing], kUnsupported);
+        const std::vector<std::string> row = RowOf(meter);
+        ASSERT_EQ(row.size(), kFirstCell + MeterRecord::kSignalCount + 2) << "failing " << failing;
+        for (int column = 0; column < MeterRecord::kSignalCount; ++column) {
+            const std::string expected =
+                column == failing ? kUnsupported : Shown(ScriptedMeter::ValueOf(keys[column]));
+            EXPECT_EQ(row[kFirstCell + column], expected)
+                << "column " << keys[column] << ", failing " << keys[failing];
+        }
+        EXPECT_EQ(row[row.size() - 2], "6");
+        EXPECT_EQ(row.back(), "1");
+    }
+}
+
+TEST(RoundTableTest, AFailureSharedByEveryColumnIsShownOnce) {
+    ScriptedMeter meter;
+    for (const char* key : MeterRecord::SignalKeys())
+        meter.Fail(key, kNotReady);
+    const std::vector<std::string> row = RowOf(meter);
+    ASSERT_EQ(row.size(), 5u);
+    EXPECT_EQ(row[0], "7");
+    EXPECT_EQ(row[kFirstCell], kNotReady);
+    EXPECT_EQ(row[3], "6");
+    EXPECT_EQ(row[4], "1");
+}
+
+// The first and the last column are where a comparison with the first
+// failure can go wrong.
+TEST(RoundTableTest, FailuresThatDifferShowEachInItsOwnColumn) {
+    const auto& keys = MeterRecord::SignalKeys();
+    for (int odd_one : {0, MeterRecord::kSignalCount - 1}) {
+        ScriptedMeter meter;
+        for (int column = 0; column < MeterRecord::kSignalCount; ++column)
+            meter.Fail(keys[column], column == odd_one ? kUnsupported : kNotReady);
+        const std::vector<std::string> row = RowOf(meter);
+        ASSERT_EQ(row.size(), kFirstCell + MeterRecord::kSignalCount + 2) << "odd one " << odd_one;
+        for (int column = 0; column < MeterRecord::kSignalCount; ++column)
+            EXPECT_EQ(row[kFirstCell + column], column == odd_one ? kUnsupported : kNotReady)
+                << "column " << keys[column] << ", odd one " << keys[odd_one];
+    }
+}
+
+}  // namespace

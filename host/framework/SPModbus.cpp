@@ -1,0 +1,49 @@
+// Stand-in implementation of the framework's Modbus RTU device.
+#include "SPModbus.h"
+
+#include "FrameworkProbe.h"
+#include "ReadRequest.h"
+
+#include <cstdint>
+
+SPModbus::SPModbus() = default;
+SPModbus::~SPModbus() = default;
+
+int SPModbus::InitSetting(const Json::Value& settings) {
+    FrameworkProbe& probe = FrameworkProbe::Instance();
+    if (probe.Recording()) {
+        FrameworkCall call("SPModbus::InitSetting", this);
+        call.settings = settings;
+        probe.Record(std::move(call));
+    }
+    probe.ThrowIfFailing("SPModbus::InitSetting");
+    return probe.init_setting_result;
+}
+
+// The plain Modbus device has no frame reader in this stand-in: drivers
+// replace process(). Bytes reaching it are dropped and reported as an error.
+int SPModbus::process(unsigned char*, unsigned int) {
+    Reset();
+    return on_error();
+}
+
+// Frames the request as Modbus RTU (ReadRequest) and sends it.
+int SPModbus::modbus_read_input_registers(int start, int count) {
+    FrameworkProbe& probe = FrameworkProbe::Instance();
+    if (probe.Recording()) {
+        FrameworkCall call("modbus_read_input_registers", this);
+        call.station = station_address_;
+        call.start = start;
+        call.count = count;
+        probe.Record(std::move(call));
+    }
+    probe.ThrowIfFailing("modbus_read_input_registers");
+
+    ReadRequest request;
+    request.station = station_address_;
+    request.start = static_cast<std::uint16_t>(start);
+    request.quantity = static_cast<std::uint16_t>(count);
+    const ReadRequestFrame frame = request.Frame();
+    SendData(frame.data(), static_cast<unsigned int>(frame.size()));
+    return probe.read_request_result;
+}

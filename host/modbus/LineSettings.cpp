@@ -1,0 +1,32 @@
+#include "LineSettings.h"
+
+namespace {
+
+constexpr int kStartBits = 1;
+constexpr double kSilentCharacters = 3.5;
+constexpr int kFastLineBaud = 19200;
+constexpr std::chrono::duration<double, std::micro> kFastLineSilence{1750.0};
+
+}  // namespace
+
+// What is on the wire for the line as it is set, not Modbus RTU's nominal
+// 11 bits: a line run without parity and with one stop bit (8N1, as the
+// bench host and the simulated meter run) takes 10 bits a character, and
+// every time derived from it (answer timeouts, pacing, wire-time figures)
+// follows the line actually in use.
+int LineSettings::CharacterBits() const {
+    const int parity_bits = parity == Parity::kNone ? 0 : 1;
+    return kStartBits + data_bits + parity_bits + stop_bits;
+}
+
+std::chrono::duration<double, std::micro> LineSettings::CharacterTime() const {
+    return std::chrono::duration<double, std::micro>(CharacterBits() * 1e6 / baud);
+}
+
+// Modbus RTU's quiet time between two frames: 3.5 characters, and a fixed
+// 1.75 ms above 19200 baud.
+std::chrono::duration<double, std::micro> LineSettings::SilentInterval() const {
+    if (baud > kFastLineBaud)
+        return kFastLineSilence;
+    return CharacterTime() * kSilentCharacters;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <chrono>
+
+enum class Parity { kNone, kEven, kOdd };
+
+// How a serial line frames each character, and the times on the line that
+// follow from it. 9600 baud 8N1 unless told otherwise.
+struct LineSettings {
+    int baud = 9600;
+    int data_bits = 8;
+    Parity parity = Parity::kNone;
+    int stop_bits = 1;  // 1 or 2
+
+    // Bits one character occupies on the line.
+    int CharacterBits() const;
+    // Time one character occupies the line.
+    std::chrono::duration<double, std::micro> CharacterTime() const;
+    // Quiet time that ends a Modbus RTU frame.
+    std::chrono::duration<double, std::micro> SilentInterval() const;
+};

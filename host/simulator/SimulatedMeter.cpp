@@ -1,0 +1,193 @@
+#include "SimulatedMeter.h"
+
+#include "SimulatedReadings.h"
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/write.hpp>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+
+namespace {
+
+[[noreturn]] void ThrowSystemError(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// A meter answers only after the line has been quiet for the silent
+// interval that ends the request frame (3.5 characters, rounded up to 4).
+constexpr int kTurnaroundCharacters = 4;
+
+}  // namespace
+
+const std::vector<unsigned char> SimulatedMeter::kNoise = {0xFF, 0x13, 0x80, 0x00, 0xA5};
+
+SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
+    : options_(std::move(options)),
+      character_time_(
+          std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
+      master_(io_),
+      pace_timer_(io_) {
+    OpenPseudoTerminal();
+}
+
+SimulatedMeter::~SimulatedMeter() {
+    Stop();
+    if (slave_fd_ >= 0)
+        ::close(slave_fd_);
+}
+
+// The meter keeps a descriptor of the terminal side open itself, so the
+// line stays up while no host has it open, and sets it raw: 8 data bits,
+// no echo, no line editing. Neither descriptor passes to programs started
+// meanwhile, so the line goes down when the meter does.
+void SimulatedMeter::OpenPseudoTerminal() {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        ThrowSystemError("cannot open a pseudo-terminal");
+    master_.assign(master);
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        ThrowSystemError("cannot unlock the pseudo-terminal");
+
+    char name[PATH_MAX];
+    if (::ptsname_r(master, name, sizeof name) != 0)
+        ThrowSystemError("cannot name the pseudo-terminal");
+    port_path_ = name;
+
+    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_fd_ < 0)
+        ThrowSystemError("cannot open the pseudo-terminal's line");
+    termios line{};
+    if (::tcgetattr(slave_fd_, &line) != 0)
+        ThrowSystemError("cannot read the pseudo-terminal's settings");
+    ::cfmakeraw(&line);
+    if (::tcsetattr(slave_fd_, TCSANOW, &line) != 0)
+        ThrowSystemError("cannot set the pseudo-terminal raw");
+}
+
+void SimulatedMeter::Start() {
+    if (thread_.joinable())
+        return;
+    ReadMore();
+    thread_ = std::thread([this] { io_.run(); });
+}
+
+void SimulatedMeter::Stop() {
+    io_.stop();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void SimulatedMeter::ReadMore() {
+    master_.async_read_some(boost::asio::buffer(receive_buffer_),
+                            [this](const boost::system::error_code& error, std::size_t len) {
+                                if (error)
+                                    return;  // closed or stopped: the meter goes quiet
+                                for (const ReadRequest& request : reader_.Feed(receive_buffer_, len))
+                                    Take(request);
+                                ReadMore();
+                            });
+}
+
+void SimulatedMeter::Take(const ReadRequest& request) {
+    if (request.station != options_.station)
+        return;
+    const std::uint32_t number = ++requests_taken_;
+    const MeterFault fault = options_.faults.At(number);
+    if (observer_)
+        observer_(request, number, fault);
+    if (fault != MeterFault::kSilent)
+        Queue(ReplyTo(number, fault));
+}
+
+std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
+                                                   MeterFault fault) {
+    if (fault == MeterFault::kSilent)
+        return {};
+    if (fault == MeterFault::kWrongStation)
+        station = static_cast<std::uint8_t>(station % 247 + 1);
+    const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
+    std::vector<unsigned char> bytes;
+    switch (fault) {
+    case MeterFault::kShort:
+        bytes.assign(block.begin(), block.begin() + kShortLength);
+        break;
+    case MeterFault::kExtra:
+        bytes = block;
+        bytes.insert(bytes.end(), kExtraLength, 0x5A);
+        break;
+    case MeterFault::kNoise:
+        bytes = kNoise;
+        bytes.insert(bytes.end(), block.begin(), block.end());
+        break;
+    default:
+        bytes = block;
+        break;
+    }
+    return bytes;
+}
+
+SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault fault) const {
+    Reply reply;
+    reply.bytes = AnswerTo(options_.station, number, fault);
+    if (fault == MeterFault::kLate)
+        reply.delay = options_.late_delay;
+    else
+        reply.delay = character_time_ * kTurnaroundCharacters;
+    return reply;
+}
+
+void SimulatedMeter::Queue(Reply reply) {
+    replies_.push_back(std::move(reply));
+    if (!sending_)
+        StartNextReply();
+}
+
+void SimulatedMeter::StartNextReply() {
+    if (replies_.empty()) {
+        sending_ = false;
+        return;
+    }
+    sending_ = true;
+    bytes_sent_ = 0;
+    reply_starts_at_ = std::chrono::steady_clock::now() + replies_.front().delay;
+    pace_timer_.expires_at(reply_starts_at_);
+    pace_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (!error)
+            SendDueBytes();
+    });
+}
+
+// Byte k of a reply is due k character times after the reply starts. Bytes
+// that fell due while the thread was held up go out together, as a line
+// would have delivered them.
+void SimulatedMeter::SendDueBytes() {
+    const std::vector<unsigned char>& bytes = replies_.front().bytes;
+    const auto elapsed = std::chrono::steady_clock::now() - reply_starts_at_;
+    const std::size_t due = std::min<std::size_t>(
+        bytes.size(), static_cast<std::size_t>(elapsed / character_time_) + 1);
+    if (due > bytes_sent_) {
+        boost::system::error_code error;
+        boost::asio::write(master_, boost::asio::buffer(bytes.data() + bytes_sent_, due - bytes_sent_),
+                           error);
+        if (error)
+            return;
+        bytes_sent_ = due;
+    }
+    if (bytes_sent_ == bytes.size()) {
+        replies_.pop_front();
+        StartNextReply();
+        return;
+    }
+    pace_timer_.expires_at(reply_starts_at_ + character_time_ * static_cast<long>(bytes_sent_));
+    pace_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (!error)
+            SendDueBytes();
+    });
+}

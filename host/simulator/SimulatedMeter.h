@@ -1,0 +1,102 @@
+#pragma once
+
+#include "FaultPlan.h"
+#include "LineSettings.h"
+#include "RequestReader.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SimulatedMeterOptions {
+    std::uint8_t station = 1;
+    LineSettings line;  // sets the pace of its answers
+    FaultPlan faults;
+    std::chrono::milliseconds late_delay{800};
+};
+
+// A meter on the far end of a pseudo-terminal. Whoever opens PortPath() as a
+// serial port talks to it: every Read Input Registers request addressed to
+// its station (checksum intact) is answered with the 58-byte block of
+// SimulatedReadings, sent at the line's pace, one byte per character time,
+// so the other side receives it in many small chunks as from a real line.
+// Requests for other stations and stray bytes get no answer.
+//
+// Like a busy meter, it answers the requests it took one after another in
+// the order they came: a request that arrives while an answer is still due
+// is answered 4 character times after that answer ends (a late answer:
+// the late delay after it ends).
+class SimulatedMeter {
+public:
+    static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
+    static constexpr std::size_t kExtraLength = 4;   // bytes trailing an answer
+    static const std::vector<unsigned char> kNoise;  // bytes sent before a noisy answer
+
+    // Called on the meter's thread for every request addressed to it, with
+    // the request's number (from 1) and the fault its answer carries.
+    using RequestObserver =
+        std::function<void(const ReadRequest& request, std::uint32_t number, MeterFault fault)>;
+
+    // Opens the pseudo-terminal pair; throws std::system_error when the
+    // system has none to give.
+    explicit SimulatedMeter(SimulatedMeterOptions options);
+    ~SimulatedMeter();
+    SimulatedMeter(const SimulatedMeter&) = delete;
+    SimulatedMeter& operator=(const SimulatedMeter&) = delete;
+
+    // The bytes sent in answer to request `number` (from 1) carrying `fault`;
+    // empty for a silent one. Tests recompute a round's own answer with it.
+    static std::vector<unsigned char> AnswerTo(std::uint8_t station, std::uint32_t number,
+                                               MeterFault fault);
+
+    // The serial device to open, such as /dev/pts/3.
+    const std::string& PortPath() const { return port_path_; }
+
+    // Set before Start().
+    void SetRequestObserver(RequestObserver observer) { observer_ = std::move(observer); }
+
+    // Serves requests on a thread of its own until Stop() or destruction.
+    void Start();
+    void Stop();
+
+private:
+    struct Reply {
+        std::vector<unsigned char> bytes;
+        std::chrono::steady_clock::duration delay;
+    };
+
+    void OpenPseudoTerminal();
+    void ReadMore();
+    void Take(const ReadRequest& request);
+    Reply ReplyTo(std::uint32_t number, MeterFault fault) const;
+    void Queue(Reply reply);
+    void StartNextReply();
+    void SendDueBytes();
+
+    SimulatedMeterOptions options_;
+    std::chrono::microseconds character_time_;  // the line's, in whole microseconds
+    boost::asio::io_context io_;
+    boost::asio::posix::stream_descriptor master_;
+    boost::asio::steady_timer pace_timer_;
+    int slave_fd_ = -1;
+    std::string port_path_;
+    RequestObserver observer_;
+    std::thread thread_;
+
+    RequestReader reader_;
+    unsigned char receive_buffer_[256] = {};
+    std::uint32_t requests_taken_ = 0;
+
+    std::deque<Reply> replies_;
+    bool sending_ = false;
+    std::size_t bytes_sent_ = 0;
+    std::chrono::steady_clock::time_point reply_starts_at_;
+};

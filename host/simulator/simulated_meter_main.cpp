@@ -1,0 +1,134 @@
+// The simulated meter on its own: opens a pseudo-terminal, prints the
+// serial device to open, and answers Read Input Registers requests there
+// until SIGINT, SIGTERM or SIGHUP.
+#include "FaultPlan.h"
+#include "SimulatedMeter.h"
+
+#include <boost/program_options.hpp>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace po = boost::program_options;
+
+namespace {
+
+struct Command {
+    SimulatedMeterOptions meter;
+    std::string link;
+    bool verbose = false;
+    bool help = false;
+};
+
+po::options_description Describe(Command& command, int& station, long& late_ms,
+                                 std::vector<std::string>& faults) {
+    po::options_description described("Options");
+    described.add_options()
+        ("help,h", po::bool_switch(&command.help), "show this help")
+        ("station", po::value(&station)->value_name("N"), "station address, 1..247 (default 1)")
+        ("baud", po::value(&command.meter.line.baud)->value_name("N"),
+         "line speed, sets the pace of answers (default 9600)")
+        ("fault", po::value(&faults)->value_name("KIND@N[,N...]"),
+         ("put a fault into the answer to request N; KIND is one of " + FaultPlan::KindList())
+             .c_str())
+        ("late", po::value(&late_ms)->value_name("MS"),
+         "how late a late answer comes, in ms (default 800)")
+        ("link", po::value(&command.link)->value_name("PATH"),
+         "also make PATH a symbolic link to the serial device")
+        ("verbose,v", po::bool_switch(&command.verbose), "print every request taken");
+    return described;
+}
+
+Command Parse(int argc, char** argv) {
+    Command command;
+    int station = command.meter.station;
+    long late_ms = static_cast<long>(command.meter.late_delay.count());
+    std::vector<std::string> faults;
+    po::options_description described = Describe(command, station, late_ms, faults);
+    po::variables_map given;
+    po::store(po::parse_command_line(argc, argv, described), given);
+    po::notify(given);
+    if (command.help) {
+        std::cout << "Usage: simulated_meter [options]\n" << described;
+        return command;
+    }
+    if (station < 1 || station > 247)
+        throw std::invalid_argument("--station must be from 1 to 247");
+    if (command.meter.line.baud < 300)
+        throw std::invalid_argument("--baud must be at least 300");
+    if (late_ms < 0 || late_ms > 60000)
+        throw std::invalid_argument("--late must be from 0 to 60000 ms");
+    command.meter.station = static_cast<std::uint8_t>(station);
+    command.meter.late_delay = std::chrono::milliseconds(late_ms);
+    for (const std::string& fault : faults)
+        command.meter.faults.Add(fault);
+    return command;
+}
+
+// A link left by an earlier run may go; any other file stays.
+void ReplaceableLink(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        ::unlink(path.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Command command;
+    try {
+        command = Parse(argc, argv);
+    } catch (const std::exception& failure) {
+        std::cerr << "simulated_meter: " << failure.what() << " (see --help)" << std::endl;
+        return 2;
+    }
+    if (command.help)
+        return 0;
+
+    // Stop signals are taken by sigwait below, never by the serving thread.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    try {
+        SimulatedMeter meter(command.meter);
+        if (!command.link.empty()) {
+            ReplaceableLink(command.link);
+            if (::symlink(meter.PortPath().c_str(), command.link.c_str()) != 0)
+                throw std::system_error(errno, std::generic_category(),
+                                        "cannot link " + command.link);
+        }
+        if (command.verbose) {
+            meter.SetRequestObserver([](const ReadRequest& request, std::uint32_t number,
+                                        MeterFault fault) {
+                std::cout << "request " << number << ": start " << request.start << ", "
+                          << request.quantity << " registers, answer "
+                          << (fault == MeterFault::kNone ? "as usual" : FaultPlan::Name(fault))
+                          << std::endl;
+            });
+        }
+        std::cout << "simulated meter: station " << int{command.meter.station} << ", "
+                  << command.meter.line.baud << " baud, on " << meter.PortPath() << std::endl;
+        meter.Start();
+        int signal_number = 0;
+        sigwait(&stop_signals, &signal_number);
+        meter.Stop();
+        if (!command.link.empty())
+            ::unlink(command.link.c_str());
+    } catch (const std::exception& failure) {
+        std::cerr << "simulated_meter: " << failure.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}

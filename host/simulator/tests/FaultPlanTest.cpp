@@ -1,0 +1,47 @@
+// Fault plans as the simulated meter's options give them.
+#include "FaultPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+TEST(FaultPlanTest, ParsesKindsAndRequestNumbers) {
+    FaultPlan plan;
+    plan.Add("short@3");
+    plan.Add("late@5,9");
+    EXPECT_EQ(plan.At(1), MeterFault::kNone);
+    EXPECT_EQ(plan.At(3), MeterFault::kShort);
+    EXPECT_EQ(plan.At(5), MeterFault::kLate);
+    EXPECT_EQ(plan.At(9), MeterFault::kLate);
+
+    for (const char* bad : {"short", "loud@1", "short@0", "short@-1", "short@x", "short@2,",
+                            "short@99999999999"})
+        EXPECT_THROW(plan.Add(bad), std::invalid_argument) << bad;
+}
+
+// One answer carries one fault: a second one for the same request, in the
+// same text or a later one, is refused whole, never half taken.
+TEST(FaultPlanTest, ASecondFaultForOneRequestIsRefusedAndLeavesThePlanAsItWas) {
+    FaultPlan plan;
+    plan.Add("late@5,9");
+    try {
+        plan.Add("station@7,9,11");
+        ADD_FAILURE() << "a second fault for request 9 was taken";
+    } catch (const std::invalid_argument& failure) {
+        EXPECT_STREQ(failure.what(),
+                     "two faults for request 9: late and station (one fault per request)");
+    }
+    EXPECT_EQ(plan.At(7), MeterFault::kNone) << "nothing of the refused text is kept";
+    EXPECT_EQ(plan.At(9), MeterFault::kLate);
+    EXPECT_EQ(plan.At(11), MeterFault::kNone);
+
+    EXPECT_THROW(plan.Add("late@9"), std::invalid_argument);
+    EXPECT_THROW(plan.Add("short@2,3,2"), std::invalid_argument);
+    EXPECT_EQ(plan.At(2), MeterFault::kNone);
+    plan.Add("short@2,3");
+    EXPECT_EQ(plan.At(2), MeterFault::kShort);
+}
+
+}  // namespace
