@@ -129,7 +129,7 @@ std::string HistoryPlot::Script(Format format) const {
               "set format x \""
            << TimeFormat() << "\" timedate\n";
     const std::vector<std::vector<int>> panels = Panels();
-    script << "set multiplot layout " << panels.size() << ",1 title \"" << Escaped(Title())
+    script << "set multiplot layout " << panels.size() << ",1 title \"" << Escaped(Summary())
            << "\"\n";
     for (std::size_t i = 0; i < panels.size(); ++i)
         script << Panel(panels[i], i + 1 == panels.size());
@@ -137,7 +137,7 @@ std::string HistoryPlot::Script(Format format) const {
     return script.str();
 }
 
-std::string HistoryPlot::Title() const {
+std::string HistoryPlot::Summary() const {
     std::ostringstream title;
     title << "data id " << data_id_ << ": " << records_.size()
           << (records_.size() == 1 ? " record" : " records") << " stored " << FirstStored()

@@ -32,6 +32,8 @@ public:
     // "YYYY-MM-DD HH:MM:SS.mmm" of the first and the last record drawn.
     std::string FirstStored() const;
     std::string LastStored() const;
+    // "data id N: R records stored FIRST to LAST, G gaps", the plot's title.
+    std::string Summary() const;
 
     // A gnuplot script that draws the plot to its standard output; only
     // for a plot with at least one record.
@@ -44,7 +46,6 @@ private:
         std::array<float, MeterRecord::kSignalCount> signals{};
     };
 
-    std::string Title() const;
     std::string TimeFormat() const;
     std::string DataBlock() const;
     std::string Panel(const std::vector<int>& signals, bool last) const;

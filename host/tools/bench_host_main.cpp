@@ -122,9 +122,7 @@ int DrawPlot(const BenchOptions& options) {
                                                  " holds no readable meter records of data id " +
                                                  std::to_string(data_id));
     Gnuplot().Draw(plot.Script(*HistoryPlot::FormatOf(options.plot_path)), options.plot_path);
-    std::cout << "plot: " << options.plot_path << ", data id " << data_id << ": "
-              << plot.RecordCount() << " records stored " << plot.FirstStored() << " to "
-              << plot.LastStored() << ", " << plot.GapCount() << " gaps" << std::endl;
+    std::cout << "plot: " << options.plot_path << ", " << plot.Summary() << std::endl;
     return 0;
 }
 
