@@ -148,7 +148,10 @@ std::string HistoryPlot::Summary() const {
 
 // Tick labels that tell neighbouring ticks apart over the plot's span.
 std::string HistoryPlot::TimeFormat() const {
-    const double span = records_.back().stored_seconds - records_.front().stored_seconds;
+    const auto [earliest, latest] = std::minmax_element(
+        records_.begin(), records_.end(),
+        [](const Record& a, const Record& b) { return a.stored_seconds < b.stored_seconds; });
+    const double span = latest->stored_seconds - earliest->stored_seconds;
     if (span < 10.0)
         return "%H:%M:%.1S";
     if (span < 86400.0)
