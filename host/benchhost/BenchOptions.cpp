@@ -1,6 +1,7 @@
 #include "BenchOptions.h"
 
 #include "BenchError.h"
+#include "HistoryPlot.h"
 
 #include <boost/program_options.hpp>
 
@@ -14,7 +15,8 @@ namespace po = boost::program_options;
 namespace {
 
 po::options_description Describe(BenchOptions& options, std::vector<std::string>& faults,
-                                 long long& rounds, long long& timeout_ms, long long& late_ms) {
+                                 long long& rounds, long long& timeout_ms, long long& late_ms,
+                                 long long& data_id) {
     po::options_description described("Options");
     described.add_options()
         ("help,h", po::bool_switch(&options.help), "show this help")
@@ -37,6 +39,11 @@ po::options_description Describe(BenchOptions& options, std::vector<std::string>
          "show every request, answer and published record, and the plug-in's own lines")
         ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
         ("csv", po::bool_switch(&options.csv), "print the stored history as CSV, and exit")
+        ("plot", po::value(&options.plot_path)->value_name("FILE"),
+         "draw the stored history of one data id over time into FILE (.svg or .png) "
+         "with gnuplot, and exit")
+        ("data-id", po::value(&data_id)->value_name("N"),
+         "the data id --plot draws (default: the only one in the history)")
         ("sim-fault", po::value(&faults)->value_name("KIND@N[,N...]"),
          ("simulated meter: put a fault into the answer to request N, one fault per "
           "request; KIND is one of " +
@@ -74,10 +81,29 @@ void RefuseEmptyPaths(const po::variables_map& given, const BenchOptions& option
         {"settings", &options.settings_path},
         {"port", &options.port},
         {"history", &options.history_path},
+        {"plot", &options.plot_path},
     };
     for (const auto& [option, path] : paths)
         if (given.count(option) != 0 && path->empty())
             UsageError(std::string("--") + option + " needs a path, not an empty word");
+}
+
+// --plot draws one device's history into an image whose kind its name
+// tells; --data-id picks that device.
+void CheckPlot(const po::variables_map& given, BenchOptions& options, long long data_id) {
+    if (!options.plot_path.empty() && (options.dump || options.csv))
+        UsageError("--plot cannot be given with --dump or --csv");
+    if (!options.plot_path.empty() && !HistoryPlot::FormatOf(options.plot_path))
+        UsageError("--plot needs a file name ending in .svg or .png, not '" +
+                   options.plot_path + "'");
+    if (given.count("data-id") == 0)
+        return;
+    if (options.plot_path.empty())
+        UsageError("--data-id chooses the records --plot draws (a polled meter's data id "
+                   "comes from its settings)");
+    if (data_id < 0 || data_id > 0xFFFFFFFFLL)
+        UsageError("--data-id must be from 0 to 4294967295");
+    options.data_id = static_cast<std::uint32_t>(data_id);
 }
 
 }  // namespace
@@ -92,11 +118,12 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     long long rounds = 0;
     long long timeout_ms = static_cast<long long>(options.timeout_ms);
     long long late_ms = static_cast<long long>(options.simulator_late_ms);
+    long long data_id = 0;
 
     po::variables_map given;
     try {
         const po::options_description described =
-            Describe(options, faults, rounds, timeout_ms, late_ms);
+            Describe(options, faults, rounds, timeout_ms, late_ms, data_id);
         const po::parsed_options parsed =
             po::command_line_parser(argc, argv).options(described).run();
         RefuseStrayWords(parsed);
@@ -123,6 +150,7 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
         UsageError("--interval must be from 0 to 86400 seconds");
     if (options.dump && options.csv)
         UsageError("--dump and --csv cannot be given together");
+    CheckPlot(given, options, data_id);
     if (!options.port.empty() && (!faults.empty() || given.count("sim-late") != 0))
         UsageError("--sim-fault and --sim-late apply to the simulated meter, not to --port");
     for (const std::string& fault : faults) {
@@ -142,15 +170,17 @@ std::string BenchOptions::Help(const std::string& default_plugin,
     long long rounds = 0;
     long long timeout_ms = 0;
     long long late_ms = 0;
+    long long data_id = 0;
     std::ostringstream text;
     text << "Usage: bench_host [options]\n"
             "Loads the meter plug-in, configures one meter and polls it round by round,\n"
             "keeping its history in SQLite.\n\n"
-         << Describe(options, faults, rounds, timeout_ms, late_ms) << "\n"
+         << Describe(options, faults, rounds, timeout_ms, late_ms, data_id) << "\n"
          << "Defaults: --plugin " << default_plugin << "\n"
          << "          --settings " << default_settings << "\n"
          << "          --history " << options.history_path << "\n"
          << "Exit status: 0 done, 2 bad option, 3 settings, 4 plug-in, 5 serial port, "
-            "6 history file.\n";
+            "6 history file,\n"
+            "             7 plot (gnuplot missing or failing, image not written).\n";
     return text.str();
 }

@@ -2,6 +2,8 @@
 
 #include "FaultPlan.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // The bench host's command line.
@@ -16,6 +18,8 @@ struct BenchOptions {
     bool verbose = false;
     bool dump = false;
     bool csv = false;
+    std::string plot_path;  // empty: no plot
+    std::optional<std::uint32_t> data_id;  // the device a history tool shows
     bool help = false;
     FaultPlan simulator_faults;
     unsigned long simulator_late_ms = 800;

@@ -5,8 +5,11 @@
 #include "BenchError.h"
 #include "BenchHost.h"
 #include "BenchOptions.h"
+#include "DataIdChoice.h"
 #include "DeviceSettings.h"
 #include "FrameworkProbe.h"
+#include "Gnuplot.h"
+#include "HistoryPlot.h"
 #include "HistoryReport.h"
 #include "HistoryStore.h"
 #include "PluginLibrary.h"
@@ -111,6 +114,20 @@ int PrintHistory(const BenchOptions& options) {
     return 0;
 }
 
+int DrawPlot(const BenchOptions& options) {
+    HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
+    const std::vector<HistoryRow> rows = history.All();
+    const std::uint32_t data_id = DataIdChoice::Choose(rows, options.data_id, options.history_path);
+    const HistoryPlot plot(data_id, rows);
+    if (plot.RecordCount() == 0)
+        throw BenchError(ExitCode::kHistory, "history file " + options.history_path +
+                                                 " holds no readable meter records of data id " +
+                                                 std::to_string(data_id));
+    Gnuplot().Draw(plot.Script(*HistoryPlot::FormatOf(options.plot_path)), options.plot_path);
+    std::cout << "plot: " << options.plot_path << ", " << plot.Summary() << std::endl;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +140,8 @@ int main(int argc, char** argv) {
         }
         if (options.dump || options.csv)
             return PrintHistory(options);
+        if (!options.plot_path.empty())
+            return DrawPlot(options);
         return Poll(options);
     } catch (const BenchError& failure) {
         std::cerr << "bench_host: " << failure.what() << std::endl;

@@ -12,6 +12,7 @@ enum class ExitCode {
     kPlugin = 4,
     kPort = 5,
     kHistory = 6,
+    kPlot = 7,
 };
 
 // A failure the user can act on: a one-line message and the exit status it

@@ -25,6 +25,16 @@ const std::array<const char*, MeterRecord::kSignalCount>& MeterRecord::SignalKey
     return keys;
 }
 
+// The table scales only voltages (hundredths of a volt to volts); a signal
+// it leaves unscaled is the meter's own register word.
+const char* MeterRecord::SignalUnit(int index) {
+    return kQVT7702Signals[index].divisor == 1.0f ? "raw" : "V";
+}
+
+int MeterRecord::SignalElement(int index) {
+    return kQVT7702Signals[index].element;
+}
+
 std::uint32_t MeterRecord::DataId() const {
     return record_.data_id;
 }

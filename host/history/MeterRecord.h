@@ -23,6 +23,12 @@ public:
 
     // "Ua", "Ub", "Uc", "Uab", "Ubc", "Uca", "Ia", "Ic".
     static const std::array<const char*, kSignalCount>& SignalKeys();
+    // The unit signal `index` is served in: "V" for the voltages the table
+    // scales to volts, "raw" for the words it serves as the meter reports them.
+    static const char* SignalUnit(int index);
+    // The record element, and so the answer's register word, signal `index`
+    // is read from.
+    static int SignalElement(int index);
 
     std::uint32_t DataId() const;
     // "YYYY-MM-DD HH:MM:SS".

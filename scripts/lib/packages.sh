@@ -23,5 +23,5 @@ BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-d
                 libgtest-dev libgmock-dev)
 # Google Benchmark, so that the benchmarks build (and get a short run) with the project.
 BUILD_PACKAGES+=(libbenchmark-dev)
-# The bench tools: Boost.Asio's serial port, option parsing, SQLite history.
-BUILD_PACKAGES+=(libboost-system-dev libboost-program-options-dev libsqlite3-dev)
+# The bench tools: Boost.Asio's serial port, option parsing, SQLite history, gnuplot for --plot.
+BUILD_PACKAGES+=(libboost-system-dev libboost-program-options-dev libsqlite3-dev gnuplot-nox)

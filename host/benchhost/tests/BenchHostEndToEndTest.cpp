@@ -386,7 +386,7 @@ TEST_F(BenchHostEndToEndTest, LongRunWithEveryFaultStoresOnlyOwnAnswers) {
     for (std::uint32_t round = 8, kind = 0; round <= 295; round += 16, kind = (kind + 1) % 6)
         faults.push_back(std::string(kinds[kind]) + "@" + std::to_string(round));
     const std::set<std::uint32_t> lost = RunAndCheckRecords(
-        {"--interval", "0", "--timeout", "120", "--sim-late", "300"}, faults, 300);
+        {"--interval", "0", "--timeout", "200", "--sim-late", "400"}, faults, 300);
 
     FaultPlan plan;
     for (const std::string& fault : faults)
