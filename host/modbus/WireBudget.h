@@ -1,0 +1,24 @@
+#pragma once
+
+#include "LineSettings.h"
+
+#include <chrono>
+#include <cstddef>
+
+// What one poll costs the line at its settings: the request frame, the
+// silent interval that ends it, the answer frame and the silent interval
+// that ends that one. No host, however fast, polls one line more often than
+// PollsPerSecond(); it is the yardstick the line's use is measured against.
+class WireBudget {
+public:
+    WireBudget(const LineSettings& line, std::size_t request_bytes, std::size_t answer_bytes);
+
+    std::chrono::duration<double, std::micro> PollTime() const;
+    double PollSeconds() const;
+    double PollsPerSecond() const;
+
+private:
+    LineSettings line_;
+    std::size_t request_bytes_;
+    std::size_t answer_bytes_;
+};
