@@ -9,6 +9,10 @@ std::chrono::duration<double, std::micro> WireBudget::PollTime() const {
     return line_.CharacterTime() * characters + line_.SilentInterval() * 2.0;
 }
 
+std::chrono::duration<double, std::micro> WireBudget::RequestTime() const {
+    return line_.CharacterTime() * static_cast<double>(request_bytes_);
+}
+
 double WireBudget::PollSeconds() const {
     return std::chrono::duration<double>(PollTime()).count();
 }

@@ -14,8 +14,11 @@ public:
     WireBudget(const LineSettings& line, std::size_t request_bytes, std::size_t answer_bytes);
 
     std::chrono::duration<double, std::micro> PollTime() const;
+    // The request frame alone, from its first byte to its last.
+    std::chrono::duration<double, std::micro> RequestTime() const;
     double PollSeconds() const;
     double PollsPerSecond() const;
+    const LineSettings& Line() const { return line_; }
 
 private:
     LineSettings line_;

@@ -54,6 +54,7 @@ TEST(WireBudgetTest, EveryFrameByteCounts) {
     EXPECT_NEAR(WireBudget(line, 9, 58).PollTime().count() -
                     WireBudget(line, 8, 58).PollTime().count(),
                 character, 1e-6);
+    EXPECT_NEAR(WireBudget(line, 8, 58).RequestTime().count(), 8 * character, 1e-6);
 }
 
 }  // namespace
