@@ -41,6 +41,10 @@ ResponseTimeHistogram::Duration ResponseTimeHistogram::Percentile(unsigned perce
     if (count_ == 0)
         return Duration(0.0);
     const std::uint64_t rank = std::max<std::uint64_t>(1, (percent * count_ + 99) / 100);
+    if (rank == 1)
+        return Min();
+    if (rank >= count_)
+        return Max();
     std::uint64_t seen = 0;
     for (auto&& bin : boost::histogram::indexed(bins_, boost::histogram::coverage::all)) {
         seen += static_cast<std::uint64_t>(*bin);

@@ -30,9 +30,9 @@ public:
     Duration Max() const;
     Duration Mean() const;
     // Nearest rank: the time at rank ceil(percent / 100 * Count()) when all
-    // times are sorted from the shortest, rank 1 the first. It is the centre
-    // of the bin that rank falls in, held within Min() and Max(), so a rank
-    // in the lowest or highest bin in use can come out exact.
+    // times are sorted from the shortest, rank 1 the first. Rank 1 is Min()
+    // and the last rank Max(), exactly; any other is the centre of the bin
+    // that rank falls in, held within Min() and Max().
     // `percent` is from 1 to 100.
     Duration Percentile(unsigned percent) const;
 

@@ -1,5 +1,6 @@
 #include "StatisticsText.h"
 
+#include <algorithm>
 #include <functional>
 #include <iomanip>
 #include <sstream>
@@ -8,7 +9,8 @@
 namespace {
 
 constexpr int kLabelWidth = 22;
-constexpr int kColumnWidth = 13;
+constexpr std::size_t kMinColumnWidth = 13;
+constexpr std::size_t kColumnGap = 2;
 
 using Cell = std::function<std::string(const PollFigures&)>;
 
@@ -56,19 +58,37 @@ std::vector<Row> Rows() {
     return rows;
 }
 
-void WriteHeading(std::ostream& out, const StatisticsReport& report) {
+std::string StationHeader(const MeterKey& meter) {
+    return "station " + std::to_string(meter.station);
+}
+
+std::string DataIdHeader(const MeterKey& meter) {
+    return "data id " + std::to_string(meter.data_id);
+}
+
+// Wide enough for every meter's heading, so that a ten-digit data id
+// still stands apart from its neighbour.
+int ColumnWidth(const StatisticsReport& report) {
+    std::size_t width = kMinColumnWidth;
+    for (const auto& meter : report.meters)
+        width = std::max({width, StationHeader(meter.first).size() + kColumnGap,
+                          DataIdHeader(meter.first).size() + kColumnGap});
+    return static_cast<int>(width);
+}
+
+void WriteHeading(std::ostream& out, const StatisticsReport& report, int column_width) {
     out << "statistics over " << Fixed(report.run_seconds) << " s at "
         << LineSettingsName(report.line) << ": wire limit "
         << Fixed(report.wire_limit_polls_per_second) << " polls/s (" << Fixed(report.poll_ms)
         << " ms a poll)\n";
     out << std::left << std::setw(kLabelWidth) << "" << std::right;
     for (const auto& meter : report.meters)
-        out << std::setw(kColumnWidth) << "station " + std::to_string(meter.first.station);
-    out << std::setw(kColumnWidth) << "line" << '\n';
+        out << std::setw(column_width) << StationHeader(meter.first);
+    out << std::setw(column_width) << "line" << '\n';
     out << std::left << std::setw(kLabelWidth) << "" << std::right;
     for (const auto& meter : report.meters)
-        out << std::setw(kColumnWidth) << "data id " + std::to_string(meter.first.data_id);
-    out << std::setw(kColumnWidth) << "all meters" << '\n';
+        out << std::setw(column_width) << DataIdHeader(meter.first);
+    out << std::setw(column_width) << "all meters" << '\n';
 }
 
 }  // namespace
@@ -80,12 +100,13 @@ std::string LineSettingsName(const LineSettings& line) {
 }
 
 void WriteStatisticsText(std::ostream& out, const StatisticsReport& report) {
-    WriteHeading(out, report);
+    const int column_width = ColumnWidth(report);
+    WriteHeading(out, report, column_width);
     for (const Row& row : Rows()) {
         out << std::left << std::setw(kLabelWidth) << row.label << std::right;
         for (const auto& meter : report.meters)
-            out << std::setw(kColumnWidth) << row.cell(meter.second);
-        out << std::setw(kColumnWidth) << row.cell(report.line_total) << '\n';
+            out << std::setw(column_width) << row.cell(meter.second);
+        out << std::setw(column_width) << row.cell(report.line_total) << '\n';
     }
     out.flush();
 }
