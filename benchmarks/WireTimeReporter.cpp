@@ -3,6 +3,7 @@
 #include "LineSettings.h"
 #include "ModbusFrame.h"
 #include "QVT7702.h"
+#include "WireBudget.h"
 
 #include <iomanip>
 
@@ -43,10 +44,7 @@ void WireTimeReporter::Keep(const std::string& name, const Times& times) {
 double WireTimeReporter::ExchangeSeconds(int baud) {
     LineSettings line;
     line.baud = baud;
-    const auto exchange =
-        line.CharacterTime() * static_cast<double>(kReadRequestLength + QVT7702::kAnswerLength) +
-        line.SilentInterval() * 2.0;
-    return std::chrono::duration<double>(exchange).count();
+    return WireBudget(line, kReadRequestLength, QVT7702::kAnswerLength).PollSeconds();
 }
 
 // The share is taken from the real time, which on a busy machine also holds

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "StatisticsReport.h"
+
+#include <json/value.h>
+
+#include <string>
+
+// The statistics for scripts, with the numbers of the printed table:
+// {"run_seconds", "line_settings": {"baud", "data_bits", "parity",
+// "stop_bits"}, "poll_ms", "wire_limit_polls_per_second",
+// "meters": [{"station", "data_id", <figures>}...], "line": {<figures>}},
+// where <figures> are "requests_sent", "rounds_completed", "rounds_lost",
+// "lost_by_reason": {"no_answer", "short", "too_long", "wrong_station",
+// "echo_mismatch", "noise"}, "loss_percent", "exchanges_stopped",
+// "response_ms": {"min", "mean", "p95", "max"} or null, "polls_per_second"
+// and "line_use_percent".
+Json::Value StatisticsToJson(const StatisticsReport& report);
+
+// Writes StatisticsToJson(report) to `path` through a temporary file beside
+// it and a rename, so that a reader never sees half a file and a failed
+// write leaves the old one. Throws BenchError when it cannot.
+void WriteStatisticsJsonFile(const std::string& path, const StatisticsReport& report);

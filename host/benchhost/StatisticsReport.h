@@ -1,0 +1,19 @@
+#pragma once
+
+#include "LineSettings.h"
+#include "MeterKey.h"
+#include "PollFigures.h"
+
+#include <utility>
+#include <vector>
+
+// A run's statistics, per meter in the order they were first polled and
+// for the line, with the yardstick the line use is measured against.
+struct StatisticsReport {
+    LineSettings line;
+    double poll_ms = 0.0;                    // wire time of one poll
+    double wire_limit_polls_per_second = 0.0;
+    double run_seconds = 0.0;                // first request to the end of the run
+    std::vector<std::pair<MeterKey, PollFigures>> meters;
+    PollFigures line_total;
+};
