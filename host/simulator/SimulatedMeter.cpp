@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -89,21 +90,39 @@ void SimulatedMeter::ReadMore() {
                             [this](const boost::system::error_code& error, std::size_t len) {
                                 if (error)
                                     return;  // closed or stopped: the meter goes quiet
+                                bool garble_echo = false;
                                 for (const ReadRequest& request : reader_.Feed(receive_buffer_, len))
-                                    Take(request);
+                                    garble_echo = Take(request) == MeterFault::kBadEcho || garble_echo;
+                                if (options_.echo)
+                                    Echo(receive_buffer_, len, garble_echo);
                                 ReadMore();
                             });
 }
 
-void SimulatedMeter::Take(const ReadRequest& request) {
-    if (request.station != options_.station)
+// A garbled echo has the last byte it carries inverted: the request's
+// checksum, as the request ends in this chunk.
+void SimulatedMeter::Echo(unsigned char* data, std::size_t len, bool garbled) {
+    if (len == 0)
         return;
-    const std::uint32_t number = ++requests_taken_;
-    const MeterFault fault = options_.faults.At(number);
+    std::vector<unsigned char> echo(data, data + len);
+    if (garbled)
+        echo.back() = static_cast<unsigned char>(~echo.back());
+    boost::system::error_code ignored;
+    boost::asio::write(master_, boost::asio::buffer(echo), ignored);
+}
+
+MeterFault SimulatedMeter::Take(const ReadRequest& request) {
+    const std::vector<std::uint8_t>& stations = options_.stations;
+    if (std::find(stations.begin(), stations.end(), request.station) == stations.end())
+        return MeterFault::kNone;
+    const std::uint32_t number = ++requests_taken_[request.station];
+    const MeterFault fault =
+        options_.faults.At(request.station, number, request.station == stations.front());
     if (observer_)
         observer_(request, number, fault);
     if (fault != MeterFault::kSilent)
-        Queue(ReplyTo(number, fault));
+        Queue(ReplyTo(request.station, number, fault));
+    return fault;
 }
 
 std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
@@ -133,9 +152,10 @@ std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::u
     return bytes;
 }
 
-SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault fault) const {
+SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint8_t station, std::uint32_t number,
+                                              MeterFault fault) const {
     Reply reply;
-    reply.bytes = AnswerTo(options_.station, number, fault);
+    reply.bytes = AnswerTo(station, number, fault);
     if (fault == MeterFault::kLate)
         reply.delay = options_.late_delay;
     else

@@ -12,36 +12,43 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct SimulatedMeterOptions {
-    std::uint8_t station = 1;
+    // The stations on the line; the first is the default one of the faults.
+    std::vector<std::uint8_t> stations{1};
     LineSettings line;  // sets the pace of its answers
     FaultPlan faults;
     std::chrono::milliseconds late_delay{800};
+    bool echo = false;  // the line echoes every byte sent, as many adapters do
 };
 
-// A meter on the far end of a pseudo-terminal. Whoever opens PortPath() as a
-// serial port talks to it: every Read Input Registers request addressed to
-// its station (checksum intact) is answered with the 58-byte block of
-// SimulatedReadings, sent at the line's pace, one byte per character time,
-// so the other side receives it in many small chunks as from a real line.
-// Requests for other stations and stray bytes get no answer.
+// Meters on the far end of a pseudo-terminal, one line. Whoever opens
+// PortPath() as a serial port talks to them: every Read Input Registers
+// request addressed to one of its stations (checksum intact) is answered
+// with that station's 58-byte block of SimulatedReadings, sent at the line's
+// pace, one byte per character time, so the other side receives it in many
+// small chunks as from a real line. Requests for other stations and stray
+// bytes get no answer. With echo, every byte that arrives goes straight
+// back, before any answer to it.
 //
-// Like a busy meter, it answers the requests it took one after another in
-// the order they came: a request that arrives while an answer is still due
-// is answered 4 character times after that answer ends (a late answer:
-// the late delay after it ends).
+// The line carries one answer at a time, in the order the requests came,
+// as a busy meter answers the requests it took: a request that arrives
+// while an answer is still due is answered 4 character times after that
+// answer ends (a late answer: the late delay after it ends), whichever
+// station it is for.
 class SimulatedMeter {
 public:
     static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
     static constexpr std::size_t kExtraLength = 4;   // bytes trailing an answer
     static const std::vector<unsigned char> kNoise;  // bytes sent before a noisy answer
 
-    // Called on the meter's thread for every request addressed to it, with
-    // the request's number (from 1) and the fault its answer carries.
+    // Called on the meter's thread for every request addressed to one of its
+    // stations, with the request's number (from 1, for its station) and the
+    // fault its answer carries.
     using RequestObserver =
         std::function<void(const ReadRequest& request, std::uint32_t number, MeterFault fault)>;
 
@@ -75,8 +82,10 @@ private:
 
     void OpenPseudoTerminal();
     void ReadMore();
-    void Take(const ReadRequest& request);
-    Reply ReplyTo(std::uint32_t number, MeterFault fault) const;
+    void Echo(unsigned char* data, std::size_t len, bool garbled);
+    // The fault of the request's answer; kNone for no station of the line.
+    MeterFault Take(const ReadRequest& request);
+    Reply ReplyTo(std::uint8_t station, std::uint32_t number, MeterFault fault) const;
     void Queue(Reply reply);
     void StartNextReply();
     void SendDueBytes();
@@ -93,7 +102,7 @@ private:
 
     RequestReader reader_;
     unsigned char receive_buffer_[256] = {};
-    std::uint32_t requests_taken_ = 0;
+    std::map<std::uint8_t, std::uint32_t> requests_taken_;  // by station
 
     std::deque<Reply> replies_;
     bool sending_ = false;
