@@ -33,8 +33,7 @@ SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
     : options_(std::move(options)),
       character_time_(
           std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
-      master_(io_),
-      pace_timer_(io_) {
+      master_(io_) {
     OpenPseudoTerminal();
 }
 
@@ -121,7 +120,7 @@ MeterFault SimulatedMeter::Take(const ReadRequest& request) {
     if (observer_)
         observer_(request, number, fault);
     if (fault != MeterFault::kSilent)
-        Queue(ReplyTo(request.station, number, fault));
+        Queue(request.station, ReplyTo(request.station, number, fault));
     return fault;
 }
 
@@ -163,51 +162,56 @@ SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint8_t station, std::uint32_
     return reply;
 }
 
-void SimulatedMeter::Queue(Reply reply) {
-    replies_.push_back(std::move(reply));
-    if (!sending_)
-        StartNextReply();
+void SimulatedMeter::Queue(std::uint8_t station, Reply reply) {
+    std::unique_ptr<Outbox>& outbox = outboxes_[station];
+    if (!outbox)
+        outbox = std::make_unique<Outbox>(io_);
+    outbox->replies.push_back(std::move(reply));
+    if (!outbox->sending)
+        StartNextReply(*outbox);
 }
 
-void SimulatedMeter::StartNextReply() {
-    if (replies_.empty()) {
-        sending_ = false;
+void SimulatedMeter::StartNextReply(Outbox& outbox) {
+    if (outbox.replies.empty()) {
+        outbox.sending = false;
         return;
     }
-    sending_ = true;
-    bytes_sent_ = 0;
-    reply_starts_at_ = std::chrono::steady_clock::now() + replies_.front().delay;
-    pace_timer_.expires_at(reply_starts_at_);
-    pace_timer_.async_wait([this](const boost::system::error_code& error) {
+    outbox.sending = true;
+    outbox.bytes_sent = 0;
+    outbox.reply_starts_at = std::chrono::steady_clock::now() + outbox.replies.front().delay;
+    outbox.pace_timer.expires_at(outbox.reply_starts_at);
+    outbox.pace_timer.async_wait([this, &outbox](const boost::system::error_code& error) {
         if (!error)
-            SendDueBytes();
+            SendDueBytes(outbox);
     });
 }
 
 // Byte k of a reply is due k character times after the reply starts. Bytes
 // that fell due while the thread was held up go out together, as a line
 // would have delivered them.
-void SimulatedMeter::SendDueBytes() {
-    const std::vector<unsigned char>& bytes = replies_.front().bytes;
-    const auto elapsed = std::chrono::steady_clock::now() - reply_starts_at_;
+void SimulatedMeter::SendDueBytes(Outbox& outbox) {
+    const std::vector<unsigned char>& bytes = outbox.replies.front().bytes;
+    const auto elapsed = std::chrono::steady_clock::now() - outbox.reply_starts_at;
     const std::size_t due = std::min<std::size_t>(
         bytes.size(), static_cast<std::size_t>(elapsed / character_time_) + 1);
-    if (due > bytes_sent_) {
+    if (due > outbox.bytes_sent) {
         boost::system::error_code error;
-        boost::asio::write(master_, boost::asio::buffer(bytes.data() + bytes_sent_, due - bytes_sent_),
+        boost::asio::write(master_,
+                           boost::asio::buffer(bytes.data() + outbox.bytes_sent, due - outbox.bytes_sent),
                            error);
         if (error)
             return;
-        bytes_sent_ = due;
+        outbox.bytes_sent = due;
     }
-    if (bytes_sent_ == bytes.size()) {
-        replies_.pop_front();
-        StartNextReply();
+    if (outbox.bytes_sent == bytes.size()) {
+        outbox.replies.pop_front();
+        StartNextReply(outbox);
         return;
     }
-    pace_timer_.expires_at(reply_starts_at_ + character_time_ * static_cast<long>(bytes_sent_));
-    pace_timer_.async_wait([this](const boost::system::error_code& error) {
+    outbox.pace_timer.expires_at(outbox.reply_starts_at +
+                                 character_time_ * static_cast<long>(outbox.bytes_sent));
+    outbox.pace_timer.async_wait([this, &outbox](const boost::system::error_code& error) {
         if (!error)
-            SendDueBytes();
+            SendDueBytes(outbox);
     });
 }

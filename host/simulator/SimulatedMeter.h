@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,11 +36,12 @@ struct SimulatedMeterOptions {
 // bytes get no answer. With echo, every byte that arrives goes straight
 // back, before any answer to it.
 //
-// The line carries one answer at a time, in the order the requests came,
-// as a busy meter answers the requests it took: a request that arrives
-// while an answer is still due is answered 4 character times after that
-// answer ends (a late answer: the late delay after it ends), whichever
-// station it is for.
+// Each station answers on its own, as the meters of a real line do, and a
+// busy one answers the requests it took in the order they came: a request
+// that arrives while an answer of its station is still due is answered 4
+// character times after that answer ends (a late answer: the late delay
+// after it ends). Two stations answering at once garble each other on the
+// line, as they would on a real one.
 class SimulatedMeter {
 public:
     static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
@@ -86,15 +88,24 @@ private:
     // The fault of the request's answer; kNone for no station of the line.
     MeterFault Take(const ReadRequest& request);
     Reply ReplyTo(std::uint8_t station, std::uint32_t number, MeterFault fault) const;
-    void Queue(Reply reply);
-    void StartNextReply();
-    void SendDueBytes();
+    // One station's answers still to send, in order.
+    struct Outbox {
+        explicit Outbox(boost::asio::io_context& io) : pace_timer(io) {}
+        boost::asio::steady_timer pace_timer;
+        std::deque<Reply> replies;
+        bool sending = false;
+        std::size_t bytes_sent = 0;
+        std::chrono::steady_clock::time_point reply_starts_at;
+    };
+
+    void Queue(std::uint8_t station, Reply reply);
+    void StartNextReply(Outbox& outbox);
+    void SendDueBytes(Outbox& outbox);
 
     SimulatedMeterOptions options_;
     std::chrono::microseconds character_time_;  // the line's, in whole microseconds
     boost::asio::io_context io_;
     boost::asio::posix::stream_descriptor master_;
-    boost::asio::steady_timer pace_timer_;
     int slave_fd_ = -1;
     std::string port_path_;
     RequestObserver observer_;
@@ -104,8 +115,5 @@ private:
     unsigned char receive_buffer_[256] = {};
     std::map<std::uint8_t, std::uint32_t> requests_taken_;  // by station
 
-    std::deque<Reply> replies_;
-    bool sending_ = false;
-    std::size_t bytes_sent_ = 0;
-    std::chrono::steady_clock::time_point reply_starts_at_;
+    std::map<std::uint8_t, std::unique_ptr<Outbox>> outboxes_;  // by station
 };
