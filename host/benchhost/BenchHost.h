@@ -136,5 +136,4 @@ private:
     std::vector<unsigned char> answer_;
     std::size_t answer_chunks_ = 0;
     std::size_t followed_bytes_ = 0;
-    std::string cut_station_;
 };
