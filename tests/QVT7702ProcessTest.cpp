@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <cstring>
+#include <json/reader.h>
+#include <sstream>
 
 namespace {
 
@@ -71,6 +73,29 @@ TEST_F(MeterProcessTest, RefreshSendsReadInputRegistersToStationOne) {
     // Modbus RTU: station 1, function 4, start 0, quantity 21, CRC low byte first.
     EXPECT_EQ(Probe().calls[2].bytes, (Bytes{0x01, 0x04, 0x00, 0x00, 0x00, 0x15, 0x31, 0xC5}));
     EXPECT_EQ(meter.request_pending_, 1);
+}
+
+// The framework takes the station from the device's settings; anything that
+// is no station address (0 is broadcast, 248.. reserved, text, a fraction)
+// leaves the driver's own station 1.
+TEST_F(MeterProcessTest, StationAddressComesFromTheSettingsWhenItIsOne) {
+    const std::vector<std::pair<std::string, int>> cases = {
+        {R"({"stationAddress": 7})", 7},     {R"({"stationAddress": 247})", 247},
+        {R"({"stationAddress": 1})", 1},     {R"({})", 1},
+        {R"({"stationAddress": 0})", 1},     {R"({"stationAddress": 248})", 1},
+        {R"({"stationAddress": -3})", 1},    {R"({"stationAddress": "7"})", 1},
+        {R"({"stationAddress": 7.5})", 1},
+    };
+    for (const auto& [text, station] : cases) {
+        TestMeter fresh;
+        Json::Value tree;
+        std::istringstream(text) >> tree;
+        fresh.InitSetting(tree);  // mode 1 by default: no trace lines
+        Probe().calls.clear();
+        fresh.RefreshStatus();
+        ASSERT_EQ(Probe().calls.size(), 3u) << text;
+        EXPECT_EQ(Probe().calls[2].bytes.at(0), station) << text;
+    }
 }
 
 TEST_F(MeterProcessTest, RefreshReportsSuccessWhateverTheFrameworkAnswers) {

@@ -10,15 +10,16 @@
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
 
+#include <algorithm>
 #include <csignal>
 #include <optional>
 
-BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice& meter,
+BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
                      HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
                      const BenchOptions& options)
     : io_(io),
       line_(line),
-      meter_(meter),
+      meters_(meters),
       history_(history),
       trace_(trace),
       out_(out),
@@ -46,9 +47,10 @@ void BenchHost::Run() {
     try {
         ShowDetails();  // the plug-in's lines from configuration
         table_.WriteHeader();
-        LoadNewestRecord();
+        for (std::size_t i = 0; i < meters_.Size(); ++i)
+            LoadNewestRecord(meters_.At(i));
         Receive();
-        ScheduleRound(Clock::now());
+        ScheduleExchange(Clock::now());
         io_.run();
     } catch (...) {
         Finish(Ending::kFailed);
@@ -83,8 +85,9 @@ void NoteSkippedRecords(std::ostream& out, std::uint32_t data_id,
 // which completes a round on it like a fresh answer would. Only a record
 // of this device goes back: one that carries another data id would rewrite
 // the device's data id, and be stored again under it, at every restart.
-void BenchHost::LoadNewestRecord() {
-    const std::uint32_t data_id = meter_.DataId();
+void BenchHost::LoadNewestRecord(MeterLineup::Meter& meter) {
+    SMDSPDevice& device = *meter.device;
+    const std::uint32_t data_id = device.DataId();
     std::vector<HistoryRow> skipped;
     const std::optional<HistoryRow> newest = history_.Newest(
         data_id,
@@ -97,20 +100,20 @@ void BenchHost::LoadNewestRecord() {
     if (!newest)
         return;
     const std::string blob(newest->record.begin(), newest->record.end());
-    const int accepted = meter_.LoadFromCache(blob);
+    const int accepted = device.LoadFromCache(blob);
     sink_.ThrowIfFailed();
     ShowDetails();
-    table_.WriteRow("cache", meter_, completed_, lost_,
+    table_.WriteRow("cache", meter.station, device, completed_, lost_,
                     accepted != 0 ? "newest record from history, stored " + newest->stored_at
                                   : "newest record from history refused (" +
                                         std::to_string(newest->record.size()) + " bytes)");
 }
 
-void BenchHost::ScheduleRound(Clock::time_point at) {
+void BenchHost::ScheduleExchange(Clock::time_point at) {
     round_timer_.expires_at(at);
     round_timer_.async_wait([this](const boost::system::error_code& error) {
         if (!error && !finished_)
-            BeginRound();
+            BeginExchange();
     });
 }
 
@@ -120,31 +123,38 @@ void BenchHost::ScheduleRound(Clock::time_point at) {
 // longer than the 3.5 of the silent interval), so a request sent after the
 // silent interval would have that answer taken as its own. An answer comes
 // within the answer timeout or not at all, so that much silence is enough.
+// The doubt is the line's, not a meter's: a late answer from one station
+// would land in the next station's exchange just the same.
 BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
     if (doubtful_)
         return settle_time_;
     return std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval());
 }
 
-void BenchHost::BeginRound() {
+void BenchHost::BeginExchange() {
     const Clock::time_point quiet_from = last_activity_ + QuietBeforeRequest();
     if (Clock::now() < quiet_from) {
-        ScheduleRound(quiet_from);
+        ScheduleExchange(quiet_from);
         return;
     }
 
-    ++round_;
-    round_started_ = Clock::now();
+    if (current_ == 0) {
+        ++round_;
+        round_started_ = Clock::now();
+    }
     phase_ = Phase::kAwaitingAnswer;
     const std::uint64_t exchange = ++exchange_;
+    echo_.clear();
     answer_.clear();
     answer_chunks_ = 0;
     followed_bytes_ = 0;
     if (doubtful_)
         sink_.HoldRecords();
 
-    meter_.RefreshStatus();
+    request_sent_ = Clock::now();
+    Current().device->RefreshStatus();
     sink_.ThrowIfFailed();
+    request_ = sink_.LastRequestBytes();
 
     answer_timer_.expires_after(answer_timeout_);
     answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
@@ -173,7 +183,7 @@ void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
     last_activity_ = Clock::now();
     switch (phase_) {
     case Phase::kAwaitingAnswer:
-        GiveToMeter(data, len);
+        TakeExchangeBytes(data, len);
         return;
     case Phase::kConfirming:
         followed_bytes_ += len;
@@ -186,6 +196,44 @@ void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
     }
 }
 
+// The echo first, when the adapter sends one; then the answer, handed over
+// only when it starts with the meter's own station address. The driver
+// takes any 58 bytes as its answer, so whatever reaches it is its reading.
+void BenchHost::TakeExchangeBytes(unsigned char* data, std::size_t len) {
+    const std::size_t echoed = TakeEcho(data, len);
+    if (phase_ != Phase::kAwaitingAnswer) {  // the echo did not match
+        dropped_bytes_ += len - echoed;
+        return;
+    }
+    data += echoed;
+    len -= echoed;
+    if (len == 0)
+        return;
+    const std::uint8_t station = Current().station;
+    if (answer_.empty() && data[0] != station) {
+        dropped_bytes_ += len;
+        EndExchange(Outcome::kLost, "lost: the answer starts with " + HexText(data, 1) +
+                                        ", not station " + std::to_string(station) +
+                                        "'s address; not handed to the meter");
+        return;
+    }
+    GiveToMeter(data, len);
+}
+
+// Takes the echo's bytes from the front of a chunk; returns how many. An
+// echo that differs from the request ends the exchange as lost: the line or
+// the adapter is garbling what is sent.
+std::size_t BenchHost::TakeEcho(const unsigned char* data, std::size_t len) {
+    if (!options_.echo || echo_.size() >= request_.size())
+        return 0;
+    const std::size_t taken = std::min(len, request_.size() - echo_.size());
+    echo_.insert(echo_.end(), data, data + taken);
+    if (!std::equal(echo_.begin(), echo_.end(), request_.begin()))
+        EndExchange(Outcome::kLost, "lost: the echo " + HexText(echo_.data(), echo_.size()) +
+                                        " does not match the request sent");
+    return taken;
+}
+
 // Every chunk goes to the meter as it arrives, the way the framework
 // delivers them; the meter says when the exchange is over.
 void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
@@ -193,7 +241,7 @@ void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
     ++answer_chunks_;
 
     const std::uint64_t decoded_before = sink_.DecodedCount();
-    const int more = meter_.process(data, static_cast<unsigned int>(len));
+    const int more = Current().device->process(data, static_cast<unsigned int>(len));
     sink_.ThrowIfFailed();
     if (more != 0)
         return;
@@ -215,6 +263,9 @@ void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
 
 std::string BenchHost::LostNote() const {
     const std::string within = " within " + std::to_string(options_.timeout_ms) + " ms";
+    if (options_.echo && echo_.size() < request_.size())
+        return "lost: " + std::to_string(echo_.size()) + " of " + std::to_string(request_.size()) +
+               " echo bytes, no answer" + within;
     if (answer_.empty())
         return "lost: no answer" + within;
     return "lost: " + std::to_string(answer_.size()) + " bytes, no complete answer" + within;
@@ -249,6 +300,7 @@ void BenchHost::Confirm() {
     EndExchange(Outcome::kCompleted, "");
 }
 
+// Every exchange ends here, whatever ended it.
 void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
     const bool decoded_but_dropped = phase_ == Phase::kConfirming && outcome != Outcome::kCompleted;
     phase_ = Phase::kIdle;
@@ -256,32 +308,47 @@ void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
     if (sink_.Holding())
         sink_.DiscardHeld();
     last_activity_ = Clock::now();
-    switch (outcome) {
+    doubtful_ = outcome == Outcome::kCompleted ? false : outcome == Outcome::kLost || doubtful_;
+
+    Record(ExchangeEnd{Current(), outcome, note, last_activity_ - request_sent_,
+                       decoded_but_dropped});
+    ScheduleNext();
+}
+
+// The counters, the table's row for the meter, the details.
+void BenchHost::Record(const ExchangeEnd& end) {
+    switch (end.outcome) {
     case Outcome::kCompleted:
         ++completed_;
-        doubtful_ = false;
         break;
     case Outcome::kLost:
         ++lost_;
-        doubtful_ = true;
         break;
     case Outcome::kStopped:
         cut_round_ = round_;
         break;
     }
-
     ShowDetails();
-    if (decoded_but_dropped)
-        table_.WriteRowWithoutValues(std::to_string(round_), completed_, lost_, note);
+    if (end.decoded_but_dropped)
+        table_.WriteRowWithoutValues(std::to_string(round_), end.meter.station, completed_, lost_,
+                                     end.reason);
     else
-        table_.WriteRow(std::to_string(round_), meter_, completed_, lost_, note);
+        table_.WriteRow(std::to_string(round_), end.meter.station, *end.meter.device, completed_,
+                        lost_, end.reason);
+}
 
+// The next meter of the round right away (once the line is quiet), the
+// next round an interval after this one began.
+void BenchHost::ScheduleNext() {
+    const bool round_over = ++current_ == meters_.Size();
+    if (round_over)
+        current_ = 0;
     if (stop_requested_)
         Finish(Ending::kStopped);
-    else if (options_.rounds != 0 && round_ >= options_.rounds)
+    else if (round_over && options_.rounds != 0 && round_ >= options_.rounds)
         Finish(Ending::kDone);
     else
-        ScheduleRound(round_started_ + interval_);
+        ScheduleExchange(round_over ? round_started_ + interval_ : Clock::now());
 }
 
 void BenchHost::OnStopSignal() {
@@ -313,9 +380,12 @@ void BenchHost::WriteSummary(Ending ending) {
     const char* word = ending == Ending::kFailed    ? "failed"
                        : ending == Ending::kStopped ? "stopped"
                                                     : "done";
-    const std::uint64_t rounds = completed_ + lost_;
-    out_ << word << ": " << rounds << (rounds == 1 ? " round, " : " rounds, ") << completed_
-         << " completed, " << lost_ << " lost";
+    // One meter: every exchange is a round. Several: the rounds begun.
+    const std::uint64_t rounds = meters_.Size() == 1 ? completed_ + lost_ : round_;
+    out_ << word << ": " << rounds << (rounds == 1 ? " round" : " rounds");
+    if (meters_.Size() > 1)
+        out_ << " of " << meters_.Size() << " meters";
+    out_ << ", " << completed_ << " completed, " << lost_ << " lost";
     if (cut_round_ != 0)
         out_ << ", round " << cut_round_ << " cut short";
     out_ << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BenchSink.h"
+#include "MeterLineup.h"
 #include "RoundTable.h"
 
 #include <boost/asio/io_context.hpp>
@@ -16,22 +17,28 @@
 
 class HistoryStore;
 class PluginTraceCapture;
-class SMDSPDevice;
 class SerialLine;
 struct BenchOptions;
 
-// Drives one configured meter the way the controller does: at every round
-// RefreshStatus (the meter sends its request), then each chunk of received
-// bytes to process() until it reports the exchange over, or the answer
-// timeout ends it as lost. Rounds start every interval, never before the
+// Drives the configured meters of one line the way the controller does:
+// at every round each meter in turn, one exchange at a time: RefreshStatus
+// (the meter sends its request), then each chunk of received bytes to
+// process() until it reports the exchange over, or the answer timeout ends
+// it as lost. Rounds start every interval; no request goes out before the
 // line has been quiet for the silent interval; bytes that arrive outside an
 // exchange are dropped.
 //
+// A meter gets only the bytes of its own exchange, and only when the first
+// of them is its station address: an answer from another station (a late
+// one, a wrong one) or noise ends the exchange as lost without reaching it.
+// With an echoing adapter, the echo of the request is checked and dropped
+// first; one that differs from the request ends the exchange as lost.
+//
 // A Modbus answer does not say which request it answers, so after an
 // exchange without a decoded answer, or bytes outside an exchange, the host
-// doubts the line: the meter may still owe an earlier answer. While in
-// doubt it sends no request until the line has been silent for the answer
-// timeout, and holds back the record of the next decoded answer until the
+// doubts the line: a meter may still owe an earlier answer. While in
+// doubt it sends no request, to any station, until the line has been
+// silent for the answer timeout, and holds back the record of the next decoded answer until the
 // line has stayed silent that long after it: bytes that follow (a second
 // answer queued behind a late one) drop the record and lose the round.
 //
@@ -41,11 +48,12 @@ class BenchHost {
 public:
     using Clock = std::chrono::steady_clock;
 
-    BenchHost(boost::asio::io_context& io, SerialLine& line, SMDSPDevice& meter,
+    // `options.timeout_ms` is the answer timeout in use (not 0).
+    BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
               HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
               const BenchOptions& options);
 
-    // Re-loads the device's newest stored record, then polls until the
+    // Re-loads each device's newest stored record, then polls until the
     // rounds are done or a stop signal comes. Throws BenchError when the
     // line or the history fails, after writing the summary.
     void Run();
@@ -62,17 +70,31 @@ private:
     enum class Outcome { kCompleted, kLost, kStopped };
     enum class Ending { kDone, kStopped, kFailed };
 
-    void LoadNewestRecord();
-    void ScheduleRound(Clock::time_point at);
+    // How one exchange ended: all a round's bookkeeping needs.
+    struct ExchangeEnd {
+        const MeterLineup::Meter& meter;
+        Outcome outcome;
+        std::string reason;  // empty for a completed exchange
+        Clock::duration response_time;  // from the request to the end
+        bool decoded_but_dropped;
+    };
+
+    MeterLineup::Meter& Current() { return meters_.At(current_); }
+    void LoadNewestRecord(MeterLineup::Meter& meter);
+    void ScheduleExchange(Clock::time_point at);
     Clock::duration QuietBeforeRequest() const;
-    void BeginRound();
+    void BeginExchange();
     void Receive();
     void OnReceived(unsigned char* data, std::size_t len);
+    void TakeExchangeBytes(unsigned char* data, std::size_t len);
+    std::size_t TakeEcho(const unsigned char* data, std::size_t len);
     void GiveToMeter(unsigned char* data, std::size_t len);
     void OnAnswerTimeout(std::uint64_t exchange);
     void ConfirmWhenQuiet(std::uint64_t exchange);
     void Confirm();
     void EndExchange(Outcome outcome, const std::string& note);
+    void Record(const ExchangeEnd& end);
+    void ScheduleNext();
     void OnStopSignal();
     void Finish(Ending ending);
     void WriteSummary(Ending ending);
@@ -81,7 +103,7 @@ private:
 
     boost::asio::io_context& io_;
     SerialLine& line_;
-    SMDSPDevice& meter_;
+    MeterLineup& meters_;
     HistoryStore& history_;
     PluginTraceCapture& trace_;
     std::ostream& out_;
@@ -96,6 +118,7 @@ private:
     Clock::duration settle_time_;
 
     std::uint64_t round_ = 0;
+    std::size_t current_ = 0;  // the meter of the exchange in progress or next
     std::uint64_t completed_ = 0;
     std::uint64_t lost_ = 0;
     std::uint64_t cut_round_ = 0;
@@ -106,7 +129,10 @@ private:
     bool stop_requested_ = false;
     bool finished_ = false;
     Clock::time_point round_started_;
+    Clock::time_point request_sent_;
     Clock::time_point last_activity_;
+    std::vector<unsigned char> request_;  // as sent, for the echo check
+    std::vector<unsigned char> echo_;     // the echo heard so far
     std::vector<unsigned char> answer_;
     std::size_t answer_chunks_ = 0;
     std::size_t followed_bytes_ = 0;

@@ -14,27 +14,46 @@ namespace po = boost::program_options;
 
 namespace {
 
-po::options_description Describe(BenchOptions& options, std::vector<std::string>& faults,
-                                 long long& rounds, long long& timeout_ms, long long& late_ms,
-                                 long long& data_id) {
+// What the command line gives as text or signed numbers, checked after.
+struct RawOptions {
+    std::vector<std::string> faults;
+    long long rounds = 0;
+    long long timeout_ms = 0;
+    long long late_ms = 800;
+    long long data_id = 0;
+    long long baud = 0;
+    std::string parity;
+    int stop_bits = 0;
+};
+
+po::options_description Describe(BenchOptions& options, RawOptions& raw) {
     po::options_description described("Options");
     described.add_options()
         ("help,h", po::bool_switch(&options.help), "show this help")
         ("plugin", po::value(&options.plugin_path)->value_name("FILE"),
          "the plug-in library to load")
-        ("settings", po::value(&options.settings_path)->value_name("FILE"),
-         "the meter's JSON settings, with its \"dataId\"")
+        ("settings", po::value(&options.settings_paths)->value_name("FILE"),
+         "a meter's JSON settings, with its \"dataId\" and \"stationAddress\"; repeat it "
+         "for each meter on the line, polled in that order")
         ("port", po::value(&options.port)->value_name("DEVICE"),
-         "serial device of a real meter, such as /dev/ttyUSB0 "
-         "(default: the built-in simulated meter)")
+         "serial device of a real line, such as /dev/ttyUSB0 "
+         "(default: the built-in simulated line)")
+        ("baud", po::value(&raw.baud)->value_name("N"),
+         "line speed (default: the driver's, 9600)")
+        ("parity", po::value(&raw.parity)->value_name("none|even|odd"),
+         "parity bit (default none, from the driver's serial parameter)")
+        ("stop-bits", po::value(&raw.stop_bits)->value_name("1|2"), "stop bits (default 1)")
+        ("echo", po::bool_switch(&options.echo),
+         "the adapter echoes every byte sent: check and drop the echo of each request")
         ("history", po::value(&options.history_path)->value_name("FILE"),
          "SQLite file for the device history")
         ("interval", po::value(&options.interval_seconds)->value_name("SECONDS"),
          "time from one poll to the next (default 1)")
-        ("rounds", po::value(&rounds)->value_name("N"),
+        ("rounds", po::value(&raw.rounds)->value_name("N"),
          "stop after N rounds, N at least 1 (default: poll until Ctrl-C)")
-        ("timeout", po::value(&timeout_ms)->value_name("MS"),
-         "how long to wait for an answer, in ms (default 500)")
+        ("timeout", po::value(&raw.timeout_ms)->value_name("MS"),
+         "how long to wait for an answer, in ms (default 480 characters of the line: "
+         "500 at 9600 baud 8N1)")
         ("verbose,v", po::bool_switch(&options.verbose),
          "show every request, answer and published record, and the plug-in's own lines")
         ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
@@ -42,14 +61,17 @@ po::options_description Describe(BenchOptions& options, std::vector<std::string>
         ("plot", po::value(&options.plot_path)->value_name("FILE"),
          "draw the stored history of one data id over time into FILE (.svg or .png) "
          "with gnuplot, and exit")
-        ("data-id", po::value(&data_id)->value_name("N"),
-         "the data id --plot draws (default: the only one in the history)")
-        ("sim-fault", po::value(&faults)->value_name("KIND@N[,N...]"),
-         ("simulated meter: put a fault into the answer to request N, one fault per "
-          "request; KIND is one of " +
+        ("data-id", po::value(&raw.data_id)->value_name("N"),
+         "the data id --plot draws (default: the only one in the history) or --dump and "
+         "--csv show (default: all)")
+        ("sim-fault", po::value(&raw.faults)->value_name("KIND@[S:]N[,N...]"),
+         ("simulated line: put a fault into the answer to station S's request N (without S: "
+          "the first meter's), one fault per request; KIND is one of " +
           FaultPlan::KindList()).c_str())
-        ("sim-late", po::value(&late_ms)->value_name("MS"),
-         "simulated meter: how late a late answer comes, in ms (default 800)");
+        ("sim-late", po::value(&raw.late_ms)->value_name("MS"),
+         "simulated line: how late a late answer comes, in ms (default 800)")
+        ("sim-echo", po::bool_switch(&options.simulator_echo),
+         "simulated line: echo every byte the host sends, as many adapters do");
     return described;
 }
 
@@ -78,7 +100,6 @@ void RefuseStrayWords(const po::parsed_options& parsed) {
 void RefuseEmptyPaths(const po::variables_map& given, const BenchOptions& options) {
     const std::pair<const char*, const std::string*> paths[] = {
         {"plugin", &options.plugin_path},
-        {"settings", &options.settings_path},
         {"port", &options.port},
         {"history", &options.history_path},
         {"plot", &options.plot_path},
@@ -86,10 +107,13 @@ void RefuseEmptyPaths(const po::variables_map& given, const BenchOptions& option
     for (const auto& [option, path] : paths)
         if (given.count(option) != 0 && path->empty())
             UsageError(std::string("--") + option + " needs a path, not an empty word");
+    for (const std::string& path : options.settings_paths)
+        if (path.empty())
+            UsageError("--settings needs a path, not an empty word");
 }
 
 // --plot draws one device's history into an image whose kind its name
-// tells; --data-id picks that device.
+// tells; --data-id picks that device, for --dump and --csv too.
 void CheckPlot(const po::variables_map& given, BenchOptions& options, long long data_id) {
     if (!options.plot_path.empty() && (options.dump || options.csv))
         UsageError("--plot cannot be given with --dump or --csv");
@@ -98,12 +122,36 @@ void CheckPlot(const po::variables_map& given, BenchOptions& options, long long 
                    options.plot_path + "'");
     if (given.count("data-id") == 0)
         return;
-    if (options.plot_path.empty())
-        UsageError("--data-id chooses the records --plot draws (a polled meter's data id "
-                   "comes from its settings)");
+    if (options.plot_path.empty() && !options.dump && !options.csv)
+        UsageError("--data-id chooses the records --plot, --dump or --csv show (a polled "
+                   "meter's data id comes from its settings)");
     if (data_id < 0 || data_id > 0xFFFFFFFFLL)
         UsageError("--data-id must be from 0 to 4294967295");
     options.data_id = static_cast<std::uint32_t>(data_id);
+}
+
+// The line's framing; a speed the port cannot take is the port's to refuse.
+void CheckLine(const po::variables_map& given, BenchOptions& options, const RawOptions& raw) {
+    if (given.count("baud") != 0) {
+        if (raw.baud < 1 || raw.baud > 4000000)
+            UsageError("--baud must be from 1 to 4000000, not " + std::to_string(raw.baud));
+        options.baud = static_cast<int>(raw.baud);
+    }
+    if (given.count("parity") != 0) {
+        if (raw.parity == "none")
+            options.parity = Parity::kNone;
+        else if (raw.parity == "even")
+            options.parity = Parity::kEven;
+        else if (raw.parity == "odd")
+            options.parity = Parity::kOdd;
+        else
+            UsageError("--parity must be none, even or odd, not '" + raw.parity + "'");
+    }
+    if (given.count("stop-bits") != 0) {
+        if (raw.stop_bits != 1 && raw.stop_bits != 2)
+            UsageError("--stop-bits must be 1 or 2, not " + std::to_string(raw.stop_bits));
+        options.stop_bits = raw.stop_bits;
+    }
 }
 
 }  // namespace
@@ -113,17 +161,11 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
                                  const std::string& default_settings) {
     BenchOptions options;
     options.plugin_path = default_plugin;
-    options.settings_path = default_settings;
-    std::vector<std::string> faults;
-    long long rounds = 0;
-    long long timeout_ms = static_cast<long long>(options.timeout_ms);
-    long long late_ms = static_cast<long long>(options.simulator_late_ms);
-    long long data_id = 0;
+    RawOptions raw;
 
     po::variables_map given;
     try {
-        const po::options_description described =
-            Describe(options, faults, rounds, timeout_ms, late_ms, data_id);
+        const po::options_description described = Describe(options, raw);
         const po::parsed_options parsed =
             po::command_line_parser(argc, argv).options(described).run();
         RefuseStrayWords(parsed);
@@ -134,15 +176,17 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     }
 
     RefuseEmptyPaths(given, options);
-    options.rounds = NotNegative(rounds, "rounds");
+    if (options.settings_paths.empty())
+        options.settings_paths.push_back(default_settings);
+    options.rounds = NotNegative(raw.rounds, "rounds");
     if (given.count("rounds") != 0 && options.rounds == 0)
         UsageError("--rounds must be at least 1 (leave it out to poll until Ctrl-C)");
-    options.timeout_ms = NotNegative(timeout_ms, "timeout");
-    options.simulator_late_ms = NotNegative(late_ms, "sim-late");
+    options.timeout_ms = NotNegative(raw.timeout_ms, "timeout");
+    options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
     // A minute is far beyond any meter's answer, and keeps deadlines on the
     // clock's range.
     constexpr unsigned long kLongestWaitMs = 60000;
-    if (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs)
+    if (given.count("timeout") != 0 && (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs))
         UsageError("--timeout must be from 1 to 60000 ms");
     if (options.simulator_late_ms > kLongestWaitMs)
         UsageError("--sim-late must be from 0 to 60000 ms");
@@ -150,10 +194,13 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
         UsageError("--interval must be from 0 to 86400 seconds");
     if (options.dump && options.csv)
         UsageError("--dump and --csv cannot be given together");
-    CheckPlot(given, options, data_id);
-    if (!options.port.empty() && (!faults.empty() || given.count("sim-late") != 0))
-        UsageError("--sim-fault and --sim-late apply to the simulated meter, not to --port");
-    for (const std::string& fault : faults) {
+    CheckPlot(given, options, raw.data_id);
+    CheckLine(given, options, raw);
+    if (!options.port.empty() &&
+        (!raw.faults.empty() || given.count("sim-late") != 0 || options.simulator_echo))
+        UsageError("--sim-fault, --sim-late and --sim-echo apply to the simulated line, not to "
+                   "--port");
+    for (const std::string& fault : raw.faults) {
         try {
             options.simulator_faults.Add(fault);
         } catch (const std::invalid_argument& failure) {
@@ -166,21 +213,18 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
 std::string BenchOptions::Help(const std::string& default_plugin,
                                const std::string& default_settings) {
     BenchOptions options;
-    std::vector<std::string> faults;
-    long long rounds = 0;
-    long long timeout_ms = 0;
-    long long late_ms = 0;
-    long long data_id = 0;
+    RawOptions raw;
     std::ostringstream text;
     text << "Usage: bench_host [options]\n"
-            "Loads the meter plug-in, configures one meter and polls it round by round,\n"
-            "keeping its history in SQLite.\n\n"
-         << Describe(options, faults, rounds, timeout_ms, late_ms, data_id) << "\n"
+            "Loads the meter plug-in, configures one meter for each settings file and polls\n"
+            "them in turn round by round on one line, keeping their history in SQLite.\n\n"
+         << Describe(options, raw) << "\n"
          << "Defaults: --plugin " << default_plugin << "\n"
          << "          --settings " << default_settings << "\n"
          << "          --history " << options.history_path << "\n"
          << "Exit status: 0 done, 2 bad option, 3 settings, 4 plug-in, 5 serial port, "
             "6 history file,\n"
-            "             7 plot (gnuplot missing or failing, image not written).\n";
+            "             7 plot (gnuplot missing or failing, image not written),\n"
+            "             8 two meters with one station or data id.\n";
     return text.str();
 }

@@ -1,20 +1,27 @@
 #pragma once
 
 #include "FaultPlan.h"
+#include "LineSettings.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The bench host's command line.
 struct BenchOptions {
     std::string plugin_path;
-    std::string settings_path;
+    std::vector<std::string> settings_paths;  // one a meter, polled in this order
     std::string port;  // empty: the embedded simulated meter
     std::string history_path = "bench-history.sqlite";
     double interval_seconds = 1.0;
     unsigned long rounds = 0;  // 0: until interrupted
-    unsigned long timeout_ms = 500;
+    unsigned long timeout_ms = 0;  // 0: the line's default (LineSettings)
+    // Unset: what the framework makes of the first meter's own settings.
+    std::optional<int> baud;
+    std::optional<Parity> parity;
+    std::optional<int> stop_bits;
+    bool echo = false;  // the adapter echoes what the host sends
     bool verbose = false;
     bool dump = false;
     bool csv = false;
@@ -23,6 +30,7 @@ struct BenchOptions {
     bool help = false;
     FaultPlan simulator_faults;
     unsigned long simulator_late_ms = 800;
+    bool simulator_echo = false;
 
     // Throws BenchError (usage) on anything it cannot take.
     static BenchOptions Parse(int argc, const char* const* argv, const std::string& default_plugin,

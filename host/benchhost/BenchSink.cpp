@@ -84,6 +84,7 @@ void BenchSink::Transmit(SMDSPDevice&, const unsigned char* data, unsigned int l
     if (failure_)
         return;
     last_request_ = HexText(data, len);
+    last_request_bytes_.assign(data, data + len);
     try {
         line_.Write(data, len);
     } catch (...) {

@@ -44,8 +44,9 @@ public:
 
     // Verbose lines (published records) since the last call.
     std::vector<std::string> TakeNotes();
-    // The last request sent, as hex.
+    // The last request sent, as hex and as bytes.
     const std::string& LastRequest() const { return last_request_; }
+    const std::vector<unsigned char>& LastRequestBytes() const { return last_request_bytes_; }
 
     // Every record the meter published, held ones included: a round's
     // answer was decoded when this grows.
@@ -69,6 +70,7 @@ private:
     std::exception_ptr failure_;
     std::vector<std::string> notes_;
     std::string last_request_;
+    std::vector<unsigned char> last_request_bytes_;
     std::uint64_t decoded_ = 0;
     std::uint64_t published_ = 0;
     std::uint64_t history_rows_ = 0;

@@ -1,9 +1,11 @@
 #include "DeviceSettings.h"
 
 #include "BenchError.h"
+#include "SerialDeviceSettings.h"
 
 #include <boost/algorithm/string/trim.hpp>
 #include <json/reader.h>
+#include <json/writer.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -44,6 +46,19 @@ void CheckReadableKind(const std::string& path) {
         Fail(path, "not a regular file");
 }
 
+// The framework passes over a station it cannot use and leaves the driver's
+// own: a mistyped address would then poll another meter without a word.
+void CheckStation(const std::string& path, const Json::Value& tree) {
+    const Json::Value& station = tree[SerialDeviceSettings::kStationKey];
+    if (station.isNull() || SerialDeviceSettings::StationIn(tree))
+        return;
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    Fail(path, std::string("\"") + SerialDeviceSettings::kStationKey +
+                   "\" must be a whole number from 1 to 247, not " +
+                   Json::writeString(writer, station));
+}
+
 }  // namespace
 
 DeviceSettings DeviceSettings::Load(const std::string& path) {
@@ -71,5 +86,6 @@ DeviceSettings DeviceSettings::Load(const std::string& path) {
     if (!data_id.isUInt())
         Fail(path, "\"dataId\" must be a whole number from 0 to 4294967295");
     settings.data_id_ = data_id.asUInt();
+    CheckStation(path, tree);
     return settings;
 }

@@ -14,6 +14,7 @@ namespace {
 constexpr int kLabelWidth = 5;
 constexpr int kValueWidth = 8;
 constexpr int kCounterWidth = 6;
+constexpr int kStationWidth = 8;
 constexpr int kValuesWidth = MeterRecord::kSignalCount * kValueWidth;
 
 // Columns a UTF-8 text takes on a terminal: East Asian characters take two.
@@ -72,7 +73,8 @@ std::array<std::string, MeterRecord::kSignalCount> ValueCells(const VDeviceInter
 }  // namespace
 
 void RoundTable::WriteHeader() {
-    std::string header = PadLeft("round", kLabelWidth) + "  " + PadRight("time", 8);
+    std::string header = PadLeft("round", kLabelWidth) + "  " + PadRight("time", 8) +
+                         PadLeft("station", kStationWidth);
     for (const char* key : MeterRecord::SignalKeys())
         header += ' ' + PadLeft(key, kValueWidth - 1);
     header += PadLeft("done", kCounterWidth) + PadLeft("lost", kCounterWidth);
@@ -81,7 +83,7 @@ void RoundTable::WriteHeader() {
 
 // When every query fails with the same message (no data yet, data too old)
 // the message is shown once across the value columns.
-void RoundTable::WriteRow(const std::string& label, const VDeviceInterface& meter,
+void RoundTable::WriteRow(const std::string& label, int station, const VDeviceInterface& meter,
                           std::uint64_t completed, std::uint64_t lost, const std::string& note) {
     bool all_failed_alike = false;
     const auto cells = ValueCells(meter, all_failed_alike);
@@ -93,20 +95,22 @@ void RoundTable::WriteRow(const std::string& label, const VDeviceInterface& mete
         for (const std::string& cell : cells)
             values += ' ' + PadLeft(cell, kValueWidth - 1);
     }
-    WriteCells(label, values, completed, lost, note);
+    WriteCells(label, station, values, completed, lost, note);
 }
 
-void RoundTable::WriteRowWithoutValues(const std::string& label, std::uint64_t completed,
-                                       std::uint64_t lost, const std::string& note) {
+void RoundTable::WriteRowWithoutValues(const std::string& label, int station,
+                                       std::uint64_t completed, std::uint64_t lost,
+                                       const std::string& note) {
     std::string values;
     for (int i = 0; i < MeterRecord::kSignalCount; ++i)
         values += ' ' + PadLeft("-", kValueWidth - 1);
-    WriteCells(label, values, completed, lost, note);
+    WriteCells(label, station, values, completed, lost, note);
 }
 
-void RoundTable::WriteCells(const std::string& label, const std::string& values,
+void RoundTable::WriteCells(const std::string& label, int station, const std::string& values,
                             std::uint64_t completed, std::uint64_t lost, const std::string& note) {
-    std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock() + values +
+    std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock() +
+                      PadLeft(std::to_string(station), kStationWidth) + values +
                       PadLeft(std::to_string(completed), kCounterWidth) +
                       PadLeft(std::to_string(lost), kCounterWidth);
     if (!note.empty())

@@ -6,25 +6,25 @@
 
 class VDeviceInterface;
 
-// The bench host's live table: one row per round with the round's label,
-// the local time, the meter's eight signal values as its value queries
-// give them (or the query's failure message) and the counters of completed
-// and lost rounds.
+// The bench host's live table: one row per meter per round with the round's
+// label, the local time, the meter's station, its eight signal values as
+// its value queries give them (or the query's failure message) and the
+// counters of completed and lost rounds.
 class RoundTable {
 public:
     explicit RoundTable(std::ostream& out) : out_(out) {}
 
     void WriteHeader();
-    void WriteRow(const std::string& label, const VDeviceInterface& meter, std::uint64_t completed,
-                  std::uint64_t lost, const std::string& note);
+    void WriteRow(const std::string& label, int station, const VDeviceInterface& meter,
+                  std::uint64_t completed, std::uint64_t lost, const std::string& note);
     // A row with "-" for every value: for a round whose answer the meter
     // decoded but the host dropped, whose values are no reading of it.
-    void WriteRowWithoutValues(const std::string& label, std::uint64_t completed,
+    void WriteRowWithoutValues(const std::string& label, int station, std::uint64_t completed,
                                std::uint64_t lost, const std::string& note);
 
 private:
-    void WriteCells(const std::string& label, const std::string& values, std::uint64_t completed,
-                    std::uint64_t lost, const std::string& note);
+    void WriteCells(const std::string& label, int station, const std::string& values,
+                    std::uint64_t completed, std::uint64_t lost, const std::string& note);
 
     std::ostream& out_;
 };

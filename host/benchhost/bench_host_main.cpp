@@ -1,7 +1,7 @@
 // The bench host: loads the meter plug-in the way the controller does,
-// configures one meter and polls it over a serial line (or the built-in
-// simulated meter), printing a table round by round and keeping the device
-// history in SQLite.
+// configures one meter per settings file and polls them in turn over one
+// serial line (or the built-in simulated line), printing a table round by
+// round and keeping the devices' history in SQLite.
 #include "BenchError.h"
 #include "BenchHost.h"
 #include "BenchOptions.h"
@@ -15,12 +15,14 @@
 #include "PluginLibrary.h"
 #include "PluginTraceCapture.h"
 #include "SMDSPDevice.h"
-#include "SPModbus.h"
+#include "MeterLineup.h"
+#include "SerialDeviceSettings.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
 
 #include <boost/asio/io_context.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -44,13 +46,45 @@ void Configure(SMDSPDevice& meter, const DeviceSettings& settings, const std::st
                                                   std::to_string(result));
 }
 
-std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options, SMDSPDevice& meter) {
+// One driver object from the provider per settings file, each configured
+// as the controller configures a meter.
+MeterLineup ConfigureMeters(const BenchOptions& options, const PluginLibrary& plugin) {
+    std::vector<DeviceSettings> settings;
+    for (const std::string& path : options.settings_paths)
+        settings.push_back(DeviceSettings::Load(path));
+    MeterLineup meters;
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+        std::unique_ptr<SMDSPDevice> meter = plugin.CreateMeter();
+        Configure(*meter, settings[i], options.settings_paths[i]);
+        meters.Add(std::move(meter), options.settings_paths[i]);
+    }
+    return meters;
+}
+
+// The line as the framework reads the first meter's settings, changed by
+// the options; the answer timeout follows it unless given.
+LineSettings ChooseLine(const BenchOptions& options, const SMDSPDevice& first) {
+    LineSettings line = SerialDeviceSettings::LineFor(first.baud_rate_, first.serial_param_);
+    if (options.baud)
+        line.baud = *options.baud;
+    if (options.parity)
+        line.parity = *options.parity;
+    if (options.stop_bits)
+        line.stop_bits = *options.stop_bits;
+    return line;
+}
+
+std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
+                                               const MeterLineup& meters,
+                                               const LineSettings& line) {
     SimulatedMeterOptions simulated;
-    if (const auto* modbus = dynamic_cast<const SPModbus*>(&meter))
-        simulated.station = modbus->station_address_;
-    simulated.line.baud = meter.baud_rate_ > 0 ? meter.baud_rate_ : simulated.line.baud;
+    simulated.stations.clear();
+    for (const MeterLineup::Meter& meter : meters.Meters())
+        simulated.stations.push_back(meter.station);
+    simulated.line = line;
     simulated.faults = options.simulator_faults;
     simulated.late_delay = std::chrono::milliseconds(options.simulator_late_ms);
+    simulated.echo = options.simulator_echo;
     try {
         auto simulator = std::make_unique<SimulatedMeter>(simulated);
         simulator->Start();
@@ -61,12 +95,28 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options, SMDS
     }
 }
 
+void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLineup& meters) {
+    const SMDSPDevice& first = *meters.At(0).device;
+    if (meters.Size() == 1) {
+        out << "bench host: " << first.DeviceType() << " meter from " << plugin.Path()
+            << ", data id " << first.DataId() << '\n';
+        return;
+    }
+    out << "bench host: " << meters.Size() << ' ' << first.DeviceType() << " meters from "
+        << plugin.Path() << ':';
+    for (std::size_t i = 0; i < meters.Size(); ++i)
+        out << (i == 0 ? " " : ", ") << "station " << int{meters.At(i).station} << " data id "
+            << meters.At(i).data_id;
+    out << '\n';
+}
+
 void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLibrary& plugin,
-                 const SMDSPDevice& meter, const SerialLine& line, bool simulated) {
-    out << "bench host: " << meter.DeviceType() << " meter from " << plugin.Path()
-        << ", data id " << meter.DataId() << '\n';
+                 const MeterLineup& meters, const SerialLine& line, bool simulated) {
+    WriteMeters(out, plugin, meters);
     out << "line: " << (simulated ? "simulated meter on " : "") << line.Path() << " at "
-        << line.Baud() << " baud 8N1; a round every " << options.interval_seconds << " s, ";
+        << line.Baud() << " baud " << line.Settings().Framing()
+        << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "")
+        << "; a round every " << options.interval_seconds << " s, ";
     if (options.rounds != 0)
         out << options.rounds << " rounds";
     else
@@ -75,38 +125,51 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
     out << "history: " << options.history_path << std::endl;
 }
 
-int Poll(const BenchOptions& options) {
+int Poll(const BenchOptions& given) {
     FrameworkProbe::Instance().recording = false;
-    const DeviceSettings settings = DeviceSettings::Load(options.settings_path);
-
     PluginTraceCapture trace;
     std::ostream out(trace.Original());
-    PluginLibrary plugin(options.plugin_path);
-    const std::unique_ptr<SMDSPDevice> meter = plugin.CreateMeter();
-    Configure(*meter, settings, options.settings_path);
+    PluginLibrary plugin(given.plugin_path);
+    MeterLineup meters = ConfigureMeters(given, plugin);
+
+    const LineSettings line_settings = ChooseLine(given, *meters.At(0).device);
+    BenchOptions options = given;
+    if (options.timeout_ms == 0)
+        options.timeout_ms =
+            static_cast<unsigned long>(line_settings.DefaultAnswerTimeout().count());
 
     const std::unique_ptr<SimulatedMeter> simulator =
-        options.port.empty() ? StartSimulator(options, *meter) : nullptr;
+        options.port.empty() ? StartSimulator(options, meters, line_settings) : nullptr;
     boost::asio::io_context io;
     SerialLine line(io);
-    LineSettings line_settings;
-    line_settings.baud = meter->baud_rate_;
     line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite);
 
-    WriteBanner(out, options, plugin, *meter, line, simulator != nullptr);
-    BenchHost host(io, line, *meter, history, trace, out, options);
+    WriteBanner(out, options, plugin, meters, line, simulator != nullptr);
+    BenchHost host(io, line, meters, history, trace, out, options);
     host.Run();
     return 0;
 }
 
+// All rows, or with --data-id those of one device.
+std::vector<HistoryRow> RowsToShow(const BenchOptions& options, std::vector<HistoryRow> rows) {
+    if (options.data_id)
+        rows.erase(std::remove_if(rows.begin(), rows.end(),
+                                  [&](const HistoryRow& row) { return row.data_id != *options.data_id; }),
+                   rows.end());
+    return rows;
+}
+
 int PrintHistory(const BenchOptions& options) {
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
-    const std::vector<HistoryRow> rows = history.All();
+    const std::vector<HistoryRow> rows = RowsToShow(options, history.All());
     if (options.csv) {
         HistoryReport::WriteCsv(std::cout, rows);
     } else if (rows.empty()) {
-        std::cout << options.history_path << " holds no records\n";
+        std::cout << options.history_path << " holds no records";
+        if (options.data_id)
+            std::cout << " of data id " << *options.data_id;
+        std::cout << '\n';
     } else {
         HistoryReport::WriteText(std::cout, rows);
     }

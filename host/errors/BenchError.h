@@ -13,6 +13,7 @@ enum class ExitCode {
     kPort = 5,
     kHistory = 6,
     kPlot = 7,
+    kLine = 8,  // two meters of one line with one station or data id
 };
 
 // A failure the user can act on: a one-line message and the exit status it

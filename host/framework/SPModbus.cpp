@@ -3,6 +3,7 @@
 
 #include "FrameworkProbe.h"
 #include "ReadRequest.h"
+#include "SerialDeviceSettings.h"
 
 #include <cstdint>
 
@@ -17,6 +18,11 @@ int SPModbus::InitSetting(const Json::Value& settings) {
         probe.Record(std::move(call));
     }
     probe.ThrowIfFailing("SPModbus::InitSetting");
+    // Which station a meter answers at is the line's business, so it comes
+    // with the device's settings; a device whose settings name none keeps
+    // the address it gave itself.
+    if (const auto station = SerialDeviceSettings::StationIn(settings))
+        station_address_ = *station;
     return probe.init_setting_result;
 }
 

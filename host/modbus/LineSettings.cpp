@@ -6,6 +6,7 @@ constexpr int kStartBits = 1;
 constexpr double kSilentCharacters = 3.5;
 constexpr int kFastLineBaud = 19200;
 constexpr std::chrono::duration<double, std::micro> kFastLineSilence{1750.0};
+constexpr int kAnswerTimeoutCharacters = 480;
 
 }  // namespace
 
@@ -29,4 +30,18 @@ std::chrono::duration<double, std::micro> LineSettings::SilentInterval() const {
     if (baud > kFastLineBaud)
         return kFastLineSilence;
     return CharacterTime() * kSilentCharacters;
+}
+
+// The wait scales with the line: a slow line takes longer to carry the
+// request and the answer, so the same timeout would lose its answers.
+std::chrono::milliseconds LineSettings::DefaultAnswerTimeout() const {
+    // In whole numbers: the character time's double would round 500 ms up
+    // to 501.
+    const long long bit_ms = static_cast<long long>(kAnswerTimeoutCharacters) * CharacterBits() * 1000;
+    return std::chrono::milliseconds((bit_ms + baud - 1) / baud);
+}
+
+std::string LineSettings::Framing() const {
+    const char parity_letter = parity == Parity::kEven ? 'E' : parity == Parity::kOdd ? 'O' : 'N';
+    return std::to_string(data_bits) + parity_letter + std::to_string(stop_bits);
 }

@@ -44,7 +44,7 @@ void SerialLine::Open(const std::string& path, const LineSettings& settings) {
                                               std::to_string(settings.baud));
     try {
         port_.open(path);
-        port_.set_option(serial_port_base::baud_rate(static_cast<unsigned int>(settings.baud)));
+        SetSpeed(settings.baud);
         port_.set_option(
             serial_port_base::character_size(static_cast<unsigned int>(settings.data_bits)));
         port_.set_option(serial_port_base::parity(ParityOf(settings.parity)));
@@ -60,6 +60,18 @@ void SerialLine::Open(const std::string& path, const LineSettings& settings) {
                          "cannot open serial port " + path + ": " + failure.code().message());
     }
     Lock();
+}
+
+// A speed the port cannot take is named, as it is the user's to change.
+void SerialLine::SetSpeed(int baud) {
+    boost::system::error_code error;
+    port_.set_option(serial_port_base::baud_rate(static_cast<unsigned int>(baud)), error);
+    if (!error)
+        return;
+    const std::string reason = error.message();
+    port_.close(error);
+    throw BenchError(ExitCode::kPort, "serial port " + path_ + " refuses " + std::to_string(baud) +
+                                          " baud: " + reason);
 }
 
 // The advisory lock keeps out programs that ask for it (a second bench

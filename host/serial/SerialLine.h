@@ -10,7 +10,7 @@
 #include <string>
 
 // The bench host's end of a serial line: a Boost.Asio serial port framed as
-// its LineSettings say (the device's speed, 8N1), no flow control.
+// its LineSettings say (speed, parity, stop bits), no flow control.
 class SerialLine {
 public:
     using ReadHandler = std::function<void(const boost::system::error_code& error,
@@ -21,7 +21,8 @@ public:
     // Opens the device, takes an exclusive lock on it and puts it in the
     // terminal's exclusive mode (TIOCEXCL), so no other program opens the
     // line while it is in use. Throws BenchError (port) when the device is
-    // missing, is not a serial port, or is held by another program.
+    // missing, is not a serial port, refuses the speed, or is held by
+    // another program.
     void Open(const std::string& path, const LineSettings& settings);
     void Close();
 
@@ -42,6 +43,7 @@ public:
     const LineSettings& Settings() const { return settings_; }
 
 private:
+    void SetSpeed(int baud);
     void Lock();
 
     boost::asio::serial_port port_;

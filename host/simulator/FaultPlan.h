@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A fault the simulated meter can put into one answer.
@@ -14,19 +15,26 @@ enum class MeterFault {
     kNoise,         // stray bytes, then the block
     kLate,          // the block, but only after the late delay
     kWrongStation,  // the block as sent by another station
+    kBadEcho,       // the line's echo of the request garbled (with an echoing line)
 };
 
-// Which requests get which fault. Requests addressed to the meter are
-// numbered from 1 in the order they arrive.
+// Which requests get which fault. Requests addressed to a station are
+// numbered from 1, each station counting its own, in the order they arrive.
 class FaultPlan {
 public:
-    // Adds faults from text "KIND@N[,N...]", KIND one of silent, short, extra,
-    // noise, late, station. Throws std::invalid_argument with a readable
-    // message on anything else, and when a request would get a second fault
-    // (the plan is then unchanged).
+    // Adds faults from text "KIND@N[,N...]" or "KIND@S:N[,N...]", KIND one of
+    // silent, short, extra, noise, late, station, echo, S a station address
+    // (1..247). Without S the faults are the default station's: the first
+    // one a simulated line serves. Throws std::invalid_argument with a
+    // readable message on anything else, and when a request would get a
+    // second fault (the plan is then unchanged).
     void Add(const std::string& text);
 
+    // The fault of the default station's request.
     MeterFault At(std::uint32_t request) const;
+    // The fault of a request named with its station; `is_default` when the
+    // station is the default one, whose faults may be named without it.
+    MeterFault At(std::uint8_t station, std::uint32_t request, bool is_default) const;
     bool Empty() const { return faults_.empty(); }
 
     static const char* Name(MeterFault fault);
@@ -34,8 +42,11 @@ public:
     static std::string KindList();
 
 private:
-    static void RefuseSecondFault(std::uint32_t request, MeterFault fault,
-                                  const std::map<std::uint32_t, MeterFault>& planned);
+    // Station 0: the default station.
+    using Request = std::pair<std::uint8_t, std::uint32_t>;
 
-    std::map<std::uint32_t, MeterFault> faults_;
+    static void RefuseSecondFault(const Request& request, MeterFault fault,
+                                  const std::map<Request, MeterFault>& planned);
+
+    std::map<Request, MeterFault> faults_;
 };

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -32,8 +33,7 @@ SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
     : options_(std::move(options)),
       character_time_(
           std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
-      master_(io_),
-      pace_timer_(io_) {
+      master_(io_) {
     OpenPseudoTerminal();
 }
 
@@ -89,21 +89,39 @@ void SimulatedMeter::ReadMore() {
                             [this](const boost::system::error_code& error, std::size_t len) {
                                 if (error)
                                     return;  // closed or stopped: the meter goes quiet
+                                bool garble_echo = false;
                                 for (const ReadRequest& request : reader_.Feed(receive_buffer_, len))
-                                    Take(request);
+                                    garble_echo = Take(request) == MeterFault::kBadEcho || garble_echo;
+                                if (options_.echo)
+                                    Echo(receive_buffer_, len, garble_echo);
                                 ReadMore();
                             });
 }
 
-void SimulatedMeter::Take(const ReadRequest& request) {
-    if (request.station != options_.station)
+// A garbled echo has the last byte it carries inverted: the request's
+// checksum, as the request ends in this chunk.
+void SimulatedMeter::Echo(unsigned char* data, std::size_t len, bool garbled) {
+    if (len == 0)
         return;
-    const std::uint32_t number = ++requests_taken_;
-    const MeterFault fault = options_.faults.At(number);
+    std::vector<unsigned char> echo(data, data + len);
+    if (garbled)
+        echo.back() = static_cast<unsigned char>(~echo.back());
+    boost::system::error_code ignored;
+    boost::asio::write(master_, boost::asio::buffer(echo), ignored);
+}
+
+MeterFault SimulatedMeter::Take(const ReadRequest& request) {
+    const std::vector<std::uint8_t>& stations = options_.stations;
+    if (std::find(stations.begin(), stations.end(), request.station) == stations.end())
+        return MeterFault::kNone;
+    const std::uint32_t number = ++requests_taken_[request.station];
+    const MeterFault fault =
+        options_.faults.At(request.station, number, request.station == stations.front());
     if (observer_)
         observer_(request, number, fault);
     if (fault != MeterFault::kSilent)
-        Queue(ReplyTo(number, fault));
+        Queue(request.station, ReplyTo(request.station, number, fault));
+    return fault;
 }
 
 std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
@@ -133,9 +151,10 @@ std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::u
     return bytes;
 }
 
-SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault fault) const {
+SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint8_t station, std::uint32_t number,
+                                              MeterFault fault) const {
     Reply reply;
-    reply.bytes = AnswerTo(options_.station, number, fault);
+    reply.bytes = AnswerTo(station, number, fault);
     if (fault == MeterFault::kLate)
         reply.delay = options_.late_delay;
     else
@@ -143,51 +162,56 @@ SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint32_t number, MeterFault f
     return reply;
 }
 
-void SimulatedMeter::Queue(Reply reply) {
-    replies_.push_back(std::move(reply));
-    if (!sending_)
-        StartNextReply();
+void SimulatedMeter::Queue(std::uint8_t station, Reply reply) {
+    std::unique_ptr<Outbox>& outbox = outboxes_[station];
+    if (!outbox)
+        outbox = std::make_unique<Outbox>(io_);
+    outbox->replies.push_back(std::move(reply));
+    if (!outbox->sending)
+        StartNextReply(*outbox);
 }
 
-void SimulatedMeter::StartNextReply() {
-    if (replies_.empty()) {
-        sending_ = false;
+void SimulatedMeter::StartNextReply(Outbox& outbox) {
+    if (outbox.replies.empty()) {
+        outbox.sending = false;
         return;
     }
-    sending_ = true;
-    bytes_sent_ = 0;
-    reply_starts_at_ = std::chrono::steady_clock::now() + replies_.front().delay;
-    pace_timer_.expires_at(reply_starts_at_);
-    pace_timer_.async_wait([this](const boost::system::error_code& error) {
+    outbox.sending = true;
+    outbox.bytes_sent = 0;
+    outbox.reply_starts_at = std::chrono::steady_clock::now() + outbox.replies.front().delay;
+    outbox.pace_timer.expires_at(outbox.reply_starts_at);
+    outbox.pace_timer.async_wait([this, &outbox](const boost::system::error_code& error) {
         if (!error)
-            SendDueBytes();
+            SendDueBytes(outbox);
     });
 }
 
 // Byte k of a reply is due k character times after the reply starts. Bytes
 // that fell due while the thread was held up go out together, as a line
 // would have delivered them.
-void SimulatedMeter::SendDueBytes() {
-    const std::vector<unsigned char>& bytes = replies_.front().bytes;
-    const auto elapsed = std::chrono::steady_clock::now() - reply_starts_at_;
+void SimulatedMeter::SendDueBytes(Outbox& outbox) {
+    const std::vector<unsigned char>& bytes = outbox.replies.front().bytes;
+    const auto elapsed = std::chrono::steady_clock::now() - outbox.reply_starts_at;
     const std::size_t due = std::min<std::size_t>(
         bytes.size(), static_cast<std::size_t>(elapsed / character_time_) + 1);
-    if (due > bytes_sent_) {
+    if (due > outbox.bytes_sent) {
         boost::system::error_code error;
-        boost::asio::write(master_, boost::asio::buffer(bytes.data() + bytes_sent_, due - bytes_sent_),
+        boost::asio::write(master_,
+                           boost::asio::buffer(bytes.data() + outbox.bytes_sent, due - outbox.bytes_sent),
                            error);
         if (error)
             return;
-        bytes_sent_ = due;
+        outbox.bytes_sent = due;
     }
-    if (bytes_sent_ == bytes.size()) {
-        replies_.pop_front();
-        StartNextReply();
+    if (outbox.bytes_sent == bytes.size()) {
+        outbox.replies.pop_front();
+        StartNextReply(outbox);
         return;
     }
-    pace_timer_.expires_at(reply_starts_at_ + character_time_ * static_cast<long>(bytes_sent_));
-    pace_timer_.async_wait([this](const boost::system::error_code& error) {
+    outbox.pace_timer.expires_at(outbox.reply_starts_at +
+                                 character_time_ * static_cast<long>(outbox.bytes_sent));
+    outbox.pace_timer.async_wait([this, &outbox](const boost::system::error_code& error) {
         if (!error)
-            SendDueBytes();
+            SendDueBytes(outbox);
     });
 }

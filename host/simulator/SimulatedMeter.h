@@ -12,36 +12,45 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct SimulatedMeterOptions {
-    std::uint8_t station = 1;
+    // The stations on the line; the first is the default one of the faults.
+    std::vector<std::uint8_t> stations{1};
     LineSettings line;  // sets the pace of its answers
     FaultPlan faults;
     std::chrono::milliseconds late_delay{800};
+    bool echo = false;  // the line echoes every byte sent, as many adapters do
 };
 
-// A meter on the far end of a pseudo-terminal. Whoever opens PortPath() as a
-// serial port talks to it: every Read Input Registers request addressed to
-// its station (checksum intact) is answered with the 58-byte block of
-// SimulatedReadings, sent at the line's pace, one byte per character time,
-// so the other side receives it in many small chunks as from a real line.
-// Requests for other stations and stray bytes get no answer.
+// Meters on the far end of a pseudo-terminal, one line. Whoever opens
+// PortPath() as a serial port talks to them: every Read Input Registers
+// request addressed to one of its stations (checksum intact) is answered
+// with that station's 58-byte block of SimulatedReadings, sent at the line's
+// pace, one byte per character time, so the other side receives it in many
+// small chunks as from a real line. Requests for other stations and stray
+// bytes get no answer. With echo, every byte that arrives goes straight
+// back, before any answer to it.
 //
-// Like a busy meter, it answers the requests it took one after another in
-// the order they came: a request that arrives while an answer is still due
-// is answered 4 character times after that answer ends (a late answer:
-// the late delay after it ends).
+// Each station answers on its own, as the meters of a real line do, and a
+// busy one answers the requests it took in the order they came: a request
+// that arrives while an answer of its station is still due is answered 4
+// character times after that answer ends (a late answer: the late delay
+// after it ends). Two stations answering at once garble each other on the
+// line, as they would on a real one.
 class SimulatedMeter {
 public:
     static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
     static constexpr std::size_t kExtraLength = 4;   // bytes trailing an answer
     static const std::vector<unsigned char> kNoise;  // bytes sent before a noisy answer
 
-    // Called on the meter's thread for every request addressed to it, with
-    // the request's number (from 1) and the fault its answer carries.
+    // Called on the meter's thread for every request addressed to one of its
+    // stations, with the request's number (from 1, for its station) and the
+    // fault its answer carries.
     using RequestObserver =
         std::function<void(const ReadRequest& request, std::uint32_t number, MeterFault fault)>;
 
@@ -75,17 +84,28 @@ private:
 
     void OpenPseudoTerminal();
     void ReadMore();
-    void Take(const ReadRequest& request);
-    Reply ReplyTo(std::uint32_t number, MeterFault fault) const;
-    void Queue(Reply reply);
-    void StartNextReply();
-    void SendDueBytes();
+    void Echo(unsigned char* data, std::size_t len, bool garbled);
+    // The fault of the request's answer; kNone for no station of the line.
+    MeterFault Take(const ReadRequest& request);
+    Reply ReplyTo(std::uint8_t station, std::uint32_t number, MeterFault fault) const;
+    // One station's answers still to send, in order.
+    struct Outbox {
+        explicit Outbox(boost::asio::io_context& io) : pace_timer(io) {}
+        boost::asio::steady_timer pace_timer;
+        std::deque<Reply> replies;
+        bool sending = false;
+        std::size_t bytes_sent = 0;
+        std::chrono::steady_clock::time_point reply_starts_at;
+    };
+
+    void Queue(std::uint8_t station, Reply reply);
+    void StartNextReply(Outbox& outbox);
+    void SendDueBytes(Outbox& outbox);
 
     SimulatedMeterOptions options_;
     std::chrono::microseconds character_time_;  // the line's, in whole microseconds
     boost::asio::io_context io_;
     boost::asio::posix::stream_descriptor master_;
-    boost::asio::steady_timer pace_timer_;
     int slave_fd_ = -1;
     std::string port_path_;
     RequestObserver observer_;
@@ -93,10 +113,7 @@ private:
 
     RequestReader reader_;
     unsigned char receive_buffer_[256] = {};
-    std::uint32_t requests_taken_ = 0;
+    std::map<std::uint8_t, std::uint32_t> requests_taken_;  // by station
 
-    std::deque<Reply> replies_;
-    bool sending_ = false;
-    std::size_t bytes_sent_ = 0;
-    std::chrono::steady_clock::time_point reply_starts_at_;
+    std::map<std::uint8_t, std::unique_ptr<Outbox>> outboxes_;  // by station
 };

@@ -34,13 +34,24 @@ void PutLong(std::vector<unsigned char>& block, int offset, std::uint32_t value)
 }  // namespace
 
 SimulatedReadings::Words SimulatedReadings::WordsOf(std::uint32_t sequence) {
+    return WordsOf(1, sequence);
+}
+
+SimulatedReadings::Words SimulatedReadings::WordsOf(std::uint8_t station, std::uint32_t answer) {
+    // Every station's values sit apart from the next one's, so a reading
+    // shows whose it is; the offsets repeat to stay in the words' range.
+    const int place = (station + 9) % 10;  // 0 for station 1
+    const double volts_up = 2.0 * place;
+    const double amps_up = 0.25 * place;
+    const std::uint32_t sequence = answer + 37u * (station - 1u);
+
     // Phase voltages in volts, each with its own slow swing around 230 V.
-    const double ua = 230.0 + Drift(sequence, 1.2, 90.0) + Drift(sequence, 0.4, 17.0);
-    const double ub = 230.6 + Drift(sequence + 30, 1.1, 90.0) + Drift(sequence, 0.3, 13.0);
-    const double uc = 229.4 + Drift(sequence + 60, 1.3, 90.0) + Drift(sequence, 0.5, 19.0);
+    const double ua = 230.0 + volts_up + Drift(sequence, 1.2, 90.0) + Drift(sequence, 0.4, 17.0);
+    const double ub = 230.6 + volts_up + Drift(sequence + 30, 1.1, 90.0) + Drift(sequence, 0.3, 13.0);
+    const double uc = 229.4 + volts_up + Drift(sequence + 60, 1.3, 90.0) + Drift(sequence, 0.5, 19.0);
     const double power_factor = 0.960 + Drift(sequence, 0.015, 55.0);
-    const double ia = 5.12 + Drift(sequence, 0.25, 70.0);
-    const double ic = 4.98 + Drift(sequence + 20, 0.25, 70.0);
+    const double ia = 5.12 + amps_up + Drift(sequence, 0.25, 70.0);
+    const double ic = 4.98 + amps_up + Drift(sequence + 20, 0.25, 70.0);
 
     // Line voltages of a balanced system: the phase voltages times the
     // square root of 3.
@@ -79,7 +90,7 @@ std::vector<unsigned char> SimulatedReadings::AnswerBlock(std::uint8_t station,
     PutWord(block, 5, kModelWord);
     PutWord(block, 7, static_cast<std::uint16_t>(sequence & 0xFFFF));
 
-    const Words words = WordsOf(sequence);
+    const Words words = WordsOf(station, sequence);
     for (int i = 0; i < kWordCount; ++i)
         PutWord(block, kFirstWordByte + 2 * i, words[i]);
 

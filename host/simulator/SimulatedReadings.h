@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-// What the simulated meter measures, as a pure function of the answer's
-// sequence number (1 for the first answer), so that a test can recompute
-// what any answer carried.
+// What the simulated meters measure, as a pure function of the station and
+// the answer's sequence number (each station counts its own answers from 1),
+// so that a test can recompute what any answer carried and tell whose it is.
 //
 // The answer block, 58 bytes:
 //
@@ -46,8 +46,12 @@ public:
 
     using Words = std::array<std::uint16_t, kWordCount>;
 
-    // The twelve measurement words of answer number `sequence`.
+    // The twelve measurement words of station 1's answer number `sequence`.
     static Words WordsOf(std::uint32_t sequence);
+    // Station `station`'s: its voltages 2 V and its currents 0.25 A above
+    // the station before it's (repeating after 10 stations), its swings
+    // ahead by 37 answers a station.
+    static Words WordsOf(std::uint8_t station, std::uint32_t sequence);
 
     // The whole answer block of answer number `sequence`, sent as `station`.
     static std::vector<unsigned char> AnswerBlock(std::uint8_t station, std::uint32_t sequence);

@@ -28,17 +28,20 @@ struct Command {
     bool help = false;
 };
 
-po::options_description Describe(Command& command, int& station, long& late_ms,
+po::options_description Describe(Command& command, std::vector<int>& stations, long& late_ms,
                                  std::vector<std::string>& faults) {
     po::options_description described("Options");
     described.add_options()
         ("help,h", po::bool_switch(&command.help), "show this help")
-        ("station", po::value(&station)->value_name("N"), "station address, 1..247 (default 1)")
+        ("station", po::value(&stations)->value_name("N"),
+         "a station address on the line, 1..247; repeat it for several meters (default 1)")
         ("baud", po::value(&command.meter.line.baud)->value_name("N"),
          "line speed, sets the pace of answers (default 9600)")
         ("fault", po::value(&faults)->value_name("KIND@N[,N...]"),
          ("put a fault into the answer to request N; KIND is one of " + FaultPlan::KindList())
              .c_str())
+        ("echo", po::bool_switch(&command.meter.echo),
+         "echo every byte received, as many RS-485 adapters do")
         ("late", po::value(&late_ms)->value_name("MS"),
          "how late a late answer comes, in ms (default 800)")
         ("link", po::value(&command.link)->value_name("PATH"),
@@ -49,10 +52,10 @@ po::options_description Describe(Command& command, int& station, long& late_ms,
 
 Command Parse(int argc, char** argv) {
     Command command;
-    int station = command.meter.station;
+    std::vector<int> stations;
     long late_ms = static_cast<long>(command.meter.late_delay.count());
     std::vector<std::string> faults;
-    po::options_description described = Describe(command, station, late_ms, faults);
+    po::options_description described = Describe(command, stations, late_ms, faults);
     po::variables_map given;
     po::store(po::parse_command_line(argc, argv, described), given);
     po::notify(given);
@@ -60,17 +63,29 @@ Command Parse(int argc, char** argv) {
         std::cout << "Usage: simulated_meter [options]\n" << described;
         return command;
     }
-    if (station < 1 || station > 247)
-        throw std::invalid_argument("--station must be from 1 to 247");
+    if (!stations.empty())
+        command.meter.stations.clear();
+    for (const int station : stations) {
+        if (station < 1 || station > 247)
+            throw std::invalid_argument("--station must be from 1 to 247");
+        command.meter.stations.push_back(static_cast<std::uint8_t>(station));
+    }
     if (command.meter.line.baud < 300)
         throw std::invalid_argument("--baud must be at least 300");
     if (late_ms < 0 || late_ms > 60000)
         throw std::invalid_argument("--late must be from 0 to 60000 ms");
-    command.meter.station = static_cast<std::uint8_t>(station);
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
     for (const std::string& fault : faults)
         command.meter.faults.Add(fault);
     return command;
+}
+
+// "station 1" or "stations 1, 2, 3".
+std::string StationList(const std::vector<std::uint8_t>& stations) {
+    std::string list = stations.size() == 1 ? "station " : "stations ";
+    for (std::size_t i = 0; i < stations.size(); ++i)
+        list += (i == 0 ? "" : ", ") + std::to_string(stations[i]);
+    return list;
 }
 
 // A link left by an earlier run may go; any other file stays.
@@ -110,16 +125,20 @@ int main(int argc, char** argv) {
                                         "cannot link " + command.link);
         }
         if (command.verbose) {
-            meter.SetRequestObserver([](const ReadRequest& request, std::uint32_t number,
-                                        MeterFault fault) {
+            const bool several = command.meter.stations.size() > 1;
+            meter.SetRequestObserver([several](const ReadRequest& request, std::uint32_t number,
+                                               MeterFault fault) {
+                if (several)
+                    std::cout << "station " << int{request.station} << " ";
                 std::cout << "request " << number << ": start " << request.start << ", "
                           << request.quantity << " registers, answer "
                           << (fault == MeterFault::kNone ? "as usual" : FaultPlan::Name(fault))
                           << std::endl;
             });
         }
-        std::cout << "simulated meter: station " << int{command.meter.station} << ", "
-                  << command.meter.line.baud << " baud, on " << meter.PortPath() << std::endl;
+        std::cout << "simulated meter: " << StationList(command.meter.stations) << ", "
+                  << command.meter.line.baud << " baud" << (command.meter.echo ? ", echoing" : "")
+                  << ", on " << meter.PortPath() << std::endl;
         meter.Start();
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);

@@ -212,7 +212,7 @@ TEST_F(BenchHostHistoryTest, RestartReloadsOnlyARecordOfThisDevice) {
     EXPECT_NE(out.find(skipped_short), std::string::npos) << out;
     EXPECT_NE(out.find(skipped_other), std::string::npos) << out;
     EXPECT_LT(out.find(skipped_short), out.find(skipped_other)) << "newest first";
-    const std::regex cache_row("\ncache  [0-9:]{8}  ([0-9.]+) .*newest record from history");
+    const std::regex cache_row("\ncache  [0-9:]{8} +1  ([0-9.]+) .*newest record from history");
     std::smatch row;
     ASSERT_TRUE(std::regex_search(out, row, cache_row)) << out;
     EXPECT_EQ(row[1], Volts(SimulatedReadings::WordsOf(2)[4])) << "the newest of this device";

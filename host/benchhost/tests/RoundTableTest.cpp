@@ -60,10 +60,11 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
-// The words of one row: label, time, then the value cells, done and lost.
+// The words of one row: label, time, station, then the value cells, done
+// and lost.
 std::vector<std::string> RowOf(const ScriptedMeter& meter) {
     std::ostringstream out;
-    RoundTable(out).WriteRow("7", meter, 6, 1, "");
+    RoundTable(out).WriteRow("7", 12, meter, 6, 1, "");
     return Words(out.str());
 }
 
@@ -73,7 +74,7 @@ std::string Shown(float value) {
     return text;
 }
 
-constexpr std::size_t kFirstCell = 2;
+constexpr std::size_t kFirstCell = 3;
 
 TEST(RoundTableTest, AFailingQueryShowsItsMessageInItsOwnColumnOnly) {
     const auto& keys = MeterRecord::SignalKeys();
@@ -98,11 +99,12 @@ TEST(RoundTableTest, AFailureSharedByEveryColumnIsShownOnce) {
     for (const char* key : MeterRecord::SignalKeys())
         meter.Fail(key, kNotReady);
     const std::vector<std::string> row = RowOf(meter);
-    ASSERT_EQ(row.size(), 5u);
+    ASSERT_EQ(row.size(), 6u);
     EXPECT_EQ(row[0], "7");
+    EXPECT_EQ(row[2], "12") << "the station";
     EXPECT_EQ(row[kFirstCell], kNotReady);
-    EXPECT_EQ(row[3], "6");
-    EXPECT_EQ(row[4], "1");
+    EXPECT_EQ(row[4], "6");
+    EXPECT_EQ(row[5], "1");
 }
 
 // The first and the last column are where a comparison with the first

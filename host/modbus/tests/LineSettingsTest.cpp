@@ -54,3 +54,24 @@ TEST(LineSettingsTest, SilentIntervalIsFixedOnlyAbove19200Baud) {
 }
 
 }  // namespace
+
+namespace {
+
+// 480 characters: exactly 500 ms at 9600 8N1; each extra bit a character
+// lengthens it, and a part of a millisecond counts as a whole one.
+TEST(LineSettingsTest, DefaultAnswerTimeoutFollowsTheCharacterTime) {
+    EXPECT_EQ(Line(9600, Parity::kNone, 1).DefaultAnswerTimeout().count(), 500);
+    EXPECT_EQ(Line(9600, Parity::kEven, 1).DefaultAnswerTimeout().count(), 550);
+    EXPECT_EQ(Line(9600, Parity::kOdd, 2).DefaultAnswerTimeout().count(), 600);
+    EXPECT_EQ(Line(19200, Parity::kNone, 1).DefaultAnswerTimeout().count(), 250);
+    EXPECT_EQ(Line(1200, Parity::kNone, 1).DefaultAnswerTimeout().count(), 4000);
+    EXPECT_EQ(Line(115200, Parity::kNone, 1).DefaultAnswerTimeout().count(), 42);  // 41.67
+}
+
+TEST(LineSettingsTest, FramingNamesDataBitsParityAndStopBits) {
+    EXPECT_EQ(LineSettings{}.Framing(), "8N1");
+    EXPECT_EQ(Line(9600, Parity::kEven, 2).Framing(), "8E2");
+    EXPECT_EQ(Line(9600, Parity::kOdd, 1).Framing(), "8O1");
+}
+
+}  // namespace

@@ -1,11 +1,13 @@
 // The bench host's end of a serial line keeps every other program out while
 // it is open, and lets them in again once closed.
+#include "BenchError.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -73,6 +76,69 @@ TEST(SerialLineTest, AnOpenLineKeepsEveryOtherProgramOut) {
     if (geteuid() == 0) {
         EXPECT_EQ(ExclusiveFlag(path), 0);
     }
+}
+
+// The line's framing reaches the terminal: read back through the master
+// side of a pseudo-terminal, which reports its line's settings. A
+// pseudo-terminal keeps everything but the parity-enable bit, which Linux
+// clears on every change (it has no parity to generate), so the parity is
+// seen by its odd-parity bit: set for odd, clear for even and none.
+TEST(SerialLineTest, ParityStopBitsAndSpeedReachThePortSettings) {
+    struct Framing {
+        Parity parity;
+        int stop_bits;
+        int baud;
+        tcflag_t parity_flags;
+        speed_t speed;
+    };
+    const Framing cases[] = {
+        {Parity::kOdd, 1, 9600, PARODD, B9600},
+        {Parity::kEven, 1, 19200, 0, B19200},
+        {Parity::kOdd, 2, 4800, PARODD, B4800},
+        {Parity::kNone, 2, 115200, 0, B115200},
+    };
+    for (const Framing& framing : cases) {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        boost::asio::io_context io;
+        SerialLine line(io);
+        LineSettings settings;
+        settings.parity = framing.parity;
+        settings.stop_bits = framing.stop_bits;
+        settings.baud = framing.baud;
+        line.Open(ptsname(master), settings);
+
+        termios seen{};
+        ASSERT_EQ(tcgetattr(master, &seen), 0);
+        const std::string name = settings.Framing() + " " + std::to_string(framing.baud);
+        EXPECT_EQ(seen.c_cflag & PARODD, framing.parity_flags) << name;
+        EXPECT_EQ((seen.c_cflag & CSTOPB) != 0, framing.stop_bits == 2) << name;
+        EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << name;
+        EXPECT_EQ(cfgetospeed(&seen), framing.speed) << name;
+        line.Close();
+        close(master);
+    }
+}
+
+// A speed the terminal has no setting for is refused with the speed named.
+TEST(SerialLineTest, ASpeedThePortRefusesIsNamed) {
+    SimulatedMeter meter{SimulatedMeterOptions{}};
+    boost::asio::io_context io;
+    SerialLine line(io);
+    LineSettings settings;
+    settings.baud = 12345;
+    try {
+        line.Open(meter.PortPath(), settings);
+        ADD_FAILURE() << "12345 baud was taken";
+    } catch (const BenchError& failure) {
+        EXPECT_EQ(failure.Code(), ExitCode::kPort);
+        EXPECT_EQ(std::string(failure.what()),
+                  "serial port " + meter.PortPath() + " refuses 12345 baud: Invalid argument");
+    }
+    settings.baud = 9600;
+    EXPECT_NO_THROW(line.Open(meter.PortPath(), settings)) << "the refusal left nothing open";
 }
 
 }  // namespace

@@ -44,4 +44,24 @@ TEST(FaultPlanTest, ASecondFaultForOneRequestIsRefusedAndLeavesThePlanAsItWas) {
     EXPECT_EQ(plan.At(2), MeterFault::kShort);
 }
 
+// A station before the numbers targets that station's own requests; plain
+// numbers are the default station's, and reach no other station.
+TEST(FaultPlanTest, FaultsTargetAStationsOwnRequests) {
+    FaultPlan plan;
+    plan.Add("late@2:5");
+    plan.Add("short@5");
+    plan.Add("echo@247:1,2");
+    EXPECT_EQ(plan.At(2, 5, false), MeterFault::kLate);
+    EXPECT_EQ(plan.At(2, 5, true), MeterFault::kLate) << "the named station's own comes first";
+    EXPECT_EQ(plan.At(1, 5, true), MeterFault::kShort);
+    EXPECT_EQ(plan.At(3, 5, false), MeterFault::kNone) << "plain numbers are the default's only";
+    EXPECT_EQ(plan.At(247, 2, false), MeterFault::kBadEcho);
+    EXPECT_EQ(plan.At(5), MeterFault::kShort);
+
+    EXPECT_NO_THROW(plan.Add("silent@3:5")) << "another station's request 5";
+    EXPECT_THROW(plan.Add("silent@2:5"), std::invalid_argument);
+    for (const char* bad : {"late@0:1", "late@248:1", "late@x:1", "late@:1", "late@2:", "late@2:3:4"})
+        EXPECT_THROW(plan.Add(bad), std::invalid_argument) << bad;
+}
+
 }  // namespace

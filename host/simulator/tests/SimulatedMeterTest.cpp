@@ -21,6 +21,22 @@ using std::chrono::milliseconds;
 
 const std::vector<unsigned char> kMeterPoll = {0x01, 0x04, 0x00, 0x00, 0x00, 0x15, 0x31, 0xC5};
 
+// The meter's poll, addressed to another station.
+std::vector<unsigned char> PollTo(std::uint8_t station) {
+    std::vector<unsigned char> poll = kMeterPoll;
+    poll[0] = station;
+    const std::uint16_t crc = ModbusChecksum(poll.data(), 6);
+    poll[6] = crc & 0xFF;
+    poll[7] = crc >> 8;
+    return poll;
+}
+
+std::vector<unsigned char> Joined(std::vector<unsigned char> first,
+                                  const std::vector<unsigned char>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 struct Received {
     std::vector<unsigned char> bytes;
     int chunks = 0;
@@ -77,7 +93,7 @@ TEST_F(SimulatedMeterTest, AnswersEachRequestWithTheNextBlockAtTheLinesPace) {
 
 TEST_F(SimulatedMeterTest, IgnoresOtherStationsAndDamagedRequests) {
     SimulatedMeterOptions options;
-    options.station = 2;
+    options.stations = {2};
     Serve(options);
     EXPECT_TRUE(Exchange(kMeterPoll).bytes.empty()) << "addressed to station 1";
 
@@ -155,6 +171,41 @@ TEST_F(SimulatedMeterTest, AnswersRequestsQueuedBehindALateAnswerInOrder) {
     const std::vector<std::pair<std::uint32_t, MeterFault>> in_order = {
         {1, MeterFault::kLate}, {2, MeterFault::kNone}, {3, MeterFault::kShort}};
     EXPECT_EQ(taken, in_order);
+}
+
+// Each station on the line counts its own requests and answers with its
+// own readings; plain fault numbers are the first station's.
+TEST_F(SimulatedMeterTest, ALineOfStationsEachAnswersItsOwn) {
+    SimulatedMeterOptions options;
+    options.stations = {3, 5};
+    options.faults.Add("silent@2");
+    options.faults.Add("short@5:2");
+    Serve(options);
+
+    EXPECT_EQ(Exchange(PollTo(3)).bytes, SimulatedReadings::AnswerBlock(3, 1));
+    EXPECT_EQ(Exchange(PollTo(5)).bytes, SimulatedReadings::AnswerBlock(5, 1));
+    EXPECT_TRUE(Exchange(PollTo(3)).bytes.empty()) << "station 3's second request is silent";
+    std::vector<unsigned char> short_answer = SimulatedReadings::AnswerBlock(5, 2);
+    short_answer.resize(SimulatedMeter::kShortLength);
+    EXPECT_EQ(Exchange(PollTo(5)).bytes, short_answer);
+    EXPECT_TRUE(Exchange(PollTo(1)).bytes.empty()) << "no station 1 on this line";
+    EXPECT_EQ(Exchange(PollTo(3)).bytes, SimulatedReadings::AnswerBlock(3, 3));
+}
+
+// An echoing line returns every byte before the answer; an echo fault
+// garbles the echo of that request only, and stray bytes are echoed too.
+TEST_F(SimulatedMeterTest, AnEchoingLineReturnsTheRequestFirst) {
+    SimulatedMeterOptions options;
+    options.echo = true;
+    options.faults.Add("echo@2");
+    Serve(options);
+
+    EXPECT_EQ(Exchange(kMeterPoll).bytes, Joined(kMeterPoll, SimulatedReadings::AnswerBlock(1, 1)));
+    std::vector<unsigned char> garbled = kMeterPoll;
+    garbled.back() = static_cast<unsigned char>(~garbled.back());
+    EXPECT_EQ(Exchange(kMeterPoll).bytes, Joined(garbled, SimulatedReadings::AnswerBlock(1, 2)));
+    EXPECT_EQ(Exchange(PollTo(9)).bytes, PollTo(9)) << "echoed, not answered";
+    EXPECT_EQ(Exchange(kMeterPoll).bytes, Joined(kMeterPoll, SimulatedReadings::AnswerBlock(1, 3)));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <cmath>
 #include <vector>
 
@@ -37,6 +39,30 @@ TEST(SimulatedReadingsTest, ReadingsAreRealisticAndVarySlowly) {
         EXPECT_NEAR(now[8], 512, 30);
         EXPECT_NEAR(now[9], 498, 30);
     }
+}
+
+// A test tells whose answer a record holds by its twelve words: no answer
+// of one station may equal any early answer of another, and the block
+// carries the station's own words under its address.
+TEST(SimulatedReadingsTest, EveryStationsAnswersAreItsOwn) {
+    std::map<SimulatedReadings::Words, int> owner;
+    for (int station : {1, 2, 3, 10, 11, 12, 246, 247})
+        for (std::uint32_t answer = 1; answer <= 300; ++answer) {
+            const auto [at, fresh] = owner.emplace(
+                SimulatedReadings::WordsOf(static_cast<std::uint8_t>(station), answer), station);
+            if (!fresh) {
+                EXPECT_EQ(at->second, station) << "station " << station << " answer " << answer
+                                               << " repeats station " << at->second << "'s";
+            }
+            const SimulatedReadings::Words& words = at->first;
+            EXPECT_NEAR(words[4], 23000 + 200 * ((station + 9) % 10), 250) << station;
+        }
+    EXPECT_EQ(SimulatedReadings::WordsOf(1, 9), SimulatedReadings::WordsOf(9));
+
+    const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(3, 4);
+    EXPECT_EQ(block[0], 3);
+    const SimulatedReadings::Words words = SimulatedReadings::WordsOf(3, 4);
+    EXPECT_EQ(block[9 + 2 * 4] * 256 + block[10 + 2 * 4], words[4]);
 }
 
 }  // namespace

@@ -1,0 +1,285 @@
+// Several meters on one simulated line, polled through the real qvt7702.so:
+// every stored and published record is the own answer of its own meter.
+#include "HistoryStore.h"
+#include "MeterRecord.h"
+#include "ScratchDirectory.h"
+#include "SimulatedReadings.h"
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace {
+
+// Station s polled with data id 1200 + s.
+constexpr std::uint32_t kDataIdBase = 1200;
+
+// One meter's exchange of one round, from the table.
+struct LineRow {
+    std::uint32_t round = 0;
+    int station = 0;
+    std::string note;  // empty when completed
+};
+
+class BenchHostLineTest : public ::testing::Test {
+protected:
+    // A settings file for a meter at `station`, data id 1200 + station
+    // unless given.
+    std::string Meter(int station, long long data_id = -1) {
+        const std::string path =
+            scratch.File("meter-" + std::to_string(station) + "-" + std::to_string(files_++) + ".json");
+        std::ofstream(path) << "{ \"dataId\": "
+                            << (data_id < 0 ? kDataIdBase + station : data_id)
+                            << ", \"stationAddress\": " << station << " }\n";
+        return path;
+    }
+
+    std::vector<std::string> Line(std::initializer_list<int> stations) {
+        std::vector<std::string> args;
+        for (int station : stations)
+            args.insert(args.end(), {"--settings", Meter(station)});
+        return args;
+    }
+
+    int RunHost(std::vector<std::string> args) {
+        args.insert(args.end(), {"--history", History()});
+        ToolProcess host(BENCH_HOST, args, scratch.Path());
+        const int status = host.Wait();
+        out = host.Stdout();
+        err = host.Stderr();
+        return status;
+    }
+
+    std::string History() const { return scratch.File("history.sqlite"); }
+
+    std::vector<LineRow> Rows() const {
+        std::vector<LineRow> rows;
+        std::istringstream lines(out);
+        std::string line;
+        const std::regex row("^ *([0-9]+)  [0-9:]{8} +([0-9]+) .*? +[0-9]+ +[0-9]+(  (.*))?$");
+        std::smatch found;
+        while (std::getline(lines, line))
+            if (std::regex_match(line, found, row))
+                rows.push_back({static_cast<std::uint32_t>(std::stoul(found[1])),
+                                std::stoi(found[2]), found[4]});
+        return rows;
+    }
+
+    // Checks that every stored record is, in order, the answer the
+    // simulated line sent for a completed exchange of the meter its data id
+    // belongs to (station s's request r: its answer number r), and that
+    // each completed exchange stored exactly one. Returns the lost
+    // exchanges as (round, station).
+    std::set<std::pair<std::uint32_t, int>> CheckOwnRecords() {
+        std::map<std::uint32_t, std::vector<std::uint32_t>> completed;  // by data id: rounds
+        std::set<std::pair<std::uint32_t, int>> lost;
+        for (const LineRow& row : Rows()) {
+            if (row.note.empty())
+                completed[kDataIdBase + row.station].push_back(row.round);
+            else
+                lost.insert({row.round, row.station});
+        }
+        std::map<std::uint32_t, std::vector<MeterRecord>> stored;
+        HistoryStore store(History(), HistoryStore::Access::kReadOnly);
+        for (const HistoryRow& row : store.All()) {
+            const MeterRecord record = MeterRecord::FromBytes(row.record).value();
+            EXPECT_EQ(record.DataId(), row.data_id) << "stored under its own data id";
+            stored[row.data_id].push_back(record);
+        }
+        for (const auto& [data_id, rounds] : completed) {
+            const std::vector<MeterRecord>& records = stored[data_id];
+            EXPECT_EQ(records.size(), rounds.size()) << "data id " << data_id << "\n" << out;
+            for (std::size_t i = 0; i < std::min(records.size(), rounds.size()); ++i)
+                EXPECT_TRUE(Carries(records[i], static_cast<std::uint8_t>(data_id - kDataIdBase),
+                                    rounds[i]))
+                    << "data id " << data_id << " round " << rounds[i] << " holds another answer\n"
+                    << out;
+        }
+        for (const auto& [data_id, records] : stored)
+            EXPECT_EQ(completed.count(data_id), 1u) << "records of data id " << data_id;
+        return lost;
+    }
+
+    static bool Carries(const MeterRecord& record, std::uint8_t station, std::uint32_t answer) {
+        const SimulatedReadings::Words sent = SimulatedReadings::WordsOf(station, answer);
+        for (int i = 0; i < MeterRecord::kWordCount; ++i)
+            if (record.Word(i) != static_cast<float>(sent[i]))
+                return false;
+        return true;
+    }
+
+    // "done: 4 rounds of 3 meters, 11 completed, 1 lost; 11 records published, 11 stored"
+    void ExpectSummary(int rounds, int meters, int completed, int lost) const {
+        std::ostringstream expected;
+        expected << "done: " << rounds << " rounds of " << meters << " meters, " << completed
+                 << " completed, " << lost << " lost; " << completed << " records published, "
+                 << completed << " stored";
+        EXPECT_NE(out.find(expected.str()), std::string::npos) << out;
+    }
+
+    ScratchDirectory scratch;
+    std::string out;
+    std::string err;
+    int files_ = 0;
+};
+
+using Lost = std::set<std::pair<std::uint32_t, int>>;
+
+TEST_F(BenchHostLineTest, ThreeMetersInTurnEachStoreOnlyTheirOwnReadings) {
+    std::vector<std::string> args = Line({4, 1, 9});
+    args.insert(args.end(), {"--rounds", "3", "--interval", "0.05"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(CheckOwnRecords(), Lost{});
+    ExpectSummary(3, 3, 9, 0);
+
+    std::vector<int> order;
+    for (const LineRow& row : Rows())
+        order.push_back(row.station);
+    EXPECT_EQ(order, (std::vector<int>{4, 1, 9, 4, 1, 9, 4, 1, 9})) << "polled in turn";
+
+    // The history tools show one meter when asked.
+    ASSERT_EQ(RunHost({"--csv", "--data-id", "1209"}), 0) << err;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4) << out;
+    EXPECT_EQ(out.find(",1204,"), std::string::npos) << out;
+    EXPECT_EQ(out.find(",1201,"), std::string::npos) << out;
+    ASSERT_EQ(RunHost({"--dump", "--data-id", "1201"}), 0) << err;
+    EXPECT_EQ(out.find("data id 1204"), std::string::npos) << out;
+    EXPECT_NE(out.find("data id 1201"), std::string::npos) << out;
+    ASSERT_EQ(RunHost({"--dump", "--data-id", "77"}), 0) << err;
+    EXPECT_EQ(out, History() + " holds no records of data id 77\n");
+}
+
+// A late answer of station 1 lands in station 2's exchange, which must not
+// take it: both exchanges are lost, nothing else, and nothing is published
+// or stored under station 2's data id that round.
+TEST_F(BenchHostLineTest, ALateAnswerCostsItsExchangeAndTheNextOnly) {
+    std::vector<std::string> args = Line({1, 2, 3});
+    args.insert(args.end(), {"--rounds", "4", "--interval", "0.05", "--timeout", "150",
+                             "--sim-late", "380", "--sim-fault", "late@1:2"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_EQ(CheckOwnRecords(), (Lost{{2, 1}, {2, 2}}));
+    ExpectSummary(4, 3, 10, 2);
+    // Station 2 answers at once; station 1's late answer follows it before
+    // the line has been silent long enough, so station 2's is held back
+    // and dropped.
+    EXPECT_NE(out.find("lost: 58 more bytes followed the answer"), std::string::npos) << out;
+}
+
+// Another station's answer and noise never reach the meter; faults named
+// without a station hit the first meter's requests.
+TEST_F(BenchHostLineTest, AnotherStationsAnswerAndNoiseAreLostNotStored) {
+    std::vector<std::string> args = Line({5, 6});
+    args.insert(args.end(), {"--rounds", "4", "--interval", "0.05", "--timeout", "150",
+                             "--sim-fault", "station@6:2", "--sim-fault", "noise@3"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_EQ(CheckOwnRecords(), (Lost{{2, 6}, {3, 5}}));
+    EXPECT_NE(out.find("lost: the answer starts with 07, not station 6's address"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("lost: the answer starts with FF, not station 5's address"),
+              std::string::npos)
+        << out;
+}
+
+// An adapter that echoes: checked and dropped with --echo; without it, the
+// echo is taken for the start of the answer.
+TEST_F(BenchHostLineTest, AnEchoIsCheckedAndDroppedOrMisreadWithoutEcho) {
+    const std::vector<std::string> line = Line({1, 2});
+    std::vector<std::string> args = line;
+    args.insert(args.end(), {"--rounds", "3", "--interval", "0.05", "--sim-echo", "--echo"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_EQ(CheckOwnRecords(), Lost{});
+    ExpectSummary(3, 2, 6, 0);
+
+    // A garbled echo is reported and costs its exchange.
+    std::filesystem::remove(History());
+    args = line;
+    args.insert(args.end(), {"--rounds", "3", "--interval", "0.05", "--sim-echo", "--echo",
+                             "--sim-fault", "echo@2:2"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_EQ(CheckOwnRecords(), (Lost{{2, 2}}));
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex("lost: the echo 02 04 00 00 00 15 [0-9A-F ]+ does not match the "
+                        "request sent")))
+        << out;
+
+    // Without --echo the first answer is read 8 bytes early; after it the
+    // host doubts the line, and every answer followed by bytes is dropped.
+    std::filesystem::remove(History());
+    args = line;
+    args.insert(args.end(), {"--rounds", "2", "--interval", "0.05", "--timeout", "150",
+                             "--sim-echo"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    const std::vector<LineRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 4u) << out;
+    EXPECT_EQ(rows[0].note, "");
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].note.rfind("lost: 8 more bytes followed the answer", 0), 0u) << out;
+    HistoryStore store(History(), HistoryStore::Access::kReadOnly);
+    ASSERT_EQ(store.All().size(), 1u);
+    EXPECT_FALSE(Carries(MeterRecord::FromBytes(store.All()[0].record).value(), 1, 1))
+        << "the echo shifts the words";
+}
+
+struct BadLine {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+};
+
+TEST_F(BenchHostLineTest, BadLinesGiveOneLineTheirExitStatusAndNoHistory) {
+    const std::string one = Meter(1);
+    const std::string two = Meter(2);
+    const std::string also_one = Meter(1, 1299);
+    const std::string same_id = Meter(3, 1201);
+    std::ofstream(scratch.File("far.json")) << "{ \"dataId\": 5, \"stationAddress\": 248 }\n";
+    std::ofstream(scratch.File("text.json")) << "{ \"dataId\": 5, \"stationAddress\": \"2\" }\n";
+
+    const std::vector<BadLine> cases = {
+        {{"--settings", one, "--settings", also_one}, 8,
+         "settings files " + one + " and " + also_one + " both name station 1"},
+        {{"--settings", one, "--settings", two, "--settings", same_id}, 8,
+         "settings files " + one + " and " + same_id + " both name data id 1201"},
+        {{"--settings", "far.json"}, 3,
+         "settings file far.json: \"stationAddress\" must be a whole number from 1 to 247, not 248"},
+        {{"--settings", "text.json"}, 3, "must be a whole number from 1 to 247, not \"2\""},
+        {{"--parity", "mark"}, 2, "--parity must be none, even or odd, not 'mark'"},
+        {{"--stop-bits", "3"}, 2, "--stop-bits must be 1 or 2, not 3"},
+        {{"--baud", "0"}, 2, "--baud must be from 1 to 4000000, not 0"},
+        {{"--baud", "12345"}, 5, " refuses 12345 baud: Invalid argument"},
+        {{"--port", "/dev/null", "--sim-echo"}, 2, "--sim-echo apply to the simulated line"},
+    };
+    for (const BadLine& bad : cases) {
+        EXPECT_EQ(RunHost(bad.args), bad.status) << bad.args.at(0);
+        EXPECT_NE(err.find(bad.message), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        EXPECT_FALSE(std::filesystem::exists(History())) << "no history file after " << err;
+    }
+}
+
+// The chosen framing sets the line's timing: 11 bits a character make the
+// default answer timeout 550 ms, and the simulated line keeps pace.
+TEST_F(BenchHostLineTest, SerialSettingsSetTheLineAndItsTiming) {
+    std::vector<std::string> args = Line({1, 2});
+    args.insert(args.end(), {"--rounds", "2", "--interval", "0.05", "--parity", "even",
+                             "--baud", "19200"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_NE(out.find(" at 19200 baud 8E1; "), std::string::npos) << out;
+    EXPECT_NE(out.find("answer timeout 275 ms"), std::string::npos) << out;
+    EXPECT_EQ(CheckOwnRecords(), Lost{});
+
+    args = Line({3});
+    args.insert(args.end(), {"--rounds", "1", "--stop-bits", "2", "--parity", "odd"});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_NE(out.find(" at 9600 baud 8O2; "), std::string::npos) << out;
+    EXPECT_NE(out.find("answer timeout 600 ms"), std::string::npos) << out;
+}
+
+}  // namespace
