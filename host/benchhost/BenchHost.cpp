@@ -7,12 +7,25 @@
 #include "MeterRecord.h"
 #include "ModbusFrame.h"
 #include "PluginTraceCapture.h"
+#include "QVT7702.h"
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
+#include "StatisticsJson.h"
+#include "StatisticsText.h"
+#include "WireBudget.h"
 
 #include <algorithm>
 #include <csignal>
+#include <iostream>
 #include <optional>
+
+namespace {
+
+MeterKey KeyOf(const MeterLineup::Meter& meter) {
+    return MeterKey{meter.station, meter.data_id};
+}
+
+}  // namespace
 
 BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
                      HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
@@ -26,6 +39,7 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       options_(options),
       sink_(line, history, options.verbose),
       table_(out),
+      statistics_(WireBudget(line.Settings(), kReadRequestLength, QVT7702::kAnswerLength)),
       round_timer_(io),
       answer_timer_(io),
       stop_signals_(io, SIGINT, SIGTERM),
@@ -37,6 +51,8 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
                           line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
       settle_time_(std::chrono::milliseconds(options.timeout_ms)) {
     stop_signals_.add(SIGHUP);
+    for (const MeterLineup::Meter& meter : meters_.Meters())
+        statistics_.AddMeter(KeyOf(meter));
 }
 
 void BenchHost::Run() {
@@ -155,6 +171,12 @@ void BenchHost::BeginExchange() {
     Current().device->RefreshStatus();
     sink_.ThrowIfFailed();
     request_ = sink_.LastRequestBytes();
+    // The write hands the whole request over at once; its last byte is on
+    // the line one request's time later.
+    statistics_.RequestSent(KeyOf(Current()),
+                            request_sent_ + std::chrono::duration_cast<Clock::duration>(
+                                                line_.Settings().CharacterTime() *
+                                                static_cast<double>(request_.size())));
 
     answer_timer_.expires_after(answer_timeout_);
     answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
@@ -212,7 +234,7 @@ void BenchHost::TakeExchangeBytes(unsigned char* data, std::size_t len) {
     const std::uint8_t station = Current().station;
     if (answer_.empty() && data[0] != station) {
         dropped_bytes_ += len;
-        EndExchange(Outcome::kLost, "lost: the answer starts with " + HexText(data, 1) +
+        Lose(ReasonForStranger(data[0]), "lost: the answer starts with " + HexText(data, 1) +
                                         ", not station " + std::to_string(station) +
                                         "'s address; not handed to the meter");
         return;
@@ -229,7 +251,7 @@ std::size_t BenchHost::TakeEcho(const unsigned char* data, std::size_t len) {
     const std::size_t taken = std::min(len, request_.size() - echo_.size());
     echo_.insert(echo_.end(), data, data + taken);
     if (!std::equal(echo_.begin(), echo_.end(), request_.begin()))
-        EndExchange(Outcome::kLost, "lost: the echo " + HexText(echo_.data(), echo_.size()) +
+        Lose(LossReason::kEchoMismatch, "lost: the echo " + HexText(echo_.data(), echo_.size()) +
                                         " does not match the request sent");
     return taken;
 }
@@ -245,8 +267,9 @@ void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
     sink_.ThrowIfFailed();
     if (more != 0)
         return;
+    answer_end_ = last_activity_;
     if (sink_.DecodedCount() == decoded_before) {
-        EndExchange(Outcome::kLost, "lost: receive buffer overflow");
+        Lose(LossReason::kTooLong, "lost: receive buffer overflow");
     } else if (sink_.Holding()) {
         phase_ = Phase::kConfirming;
         ConfirmWhenQuiet(exchange_);
@@ -258,7 +281,13 @@ void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
 void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
     if (finished_ || phase_ != Phase::kAwaitingAnswer || exchange != exchange_)
         return;
-    EndExchange(Outcome::kLost, LostNote());
+    Lose(TimeoutReason(), LostNote());
+}
+
+// Bytes, but fewer than an answer, is a short one; nothing past the echo
+// is no answer.
+LossReason BenchHost::TimeoutReason() const {
+    return answer_.empty() ? LossReason::kNoAnswer : LossReason::kShort;
 }
 
 std::string BenchHost::LostNote() const {
@@ -290,7 +319,7 @@ void BenchHost::ConfirmWhenQuiet(std::uint64_t exchange) {
 // answer may well be that one's.
 void BenchHost::Confirm() {
     if (followed_bytes_ != 0) {
-        EndExchange(Outcome::kLost, "lost: " + std::to_string(followed_bytes_) +
+        Lose(LossReason::kTooLong, "lost: " + std::to_string(followed_bytes_) +
                                         " more bytes followed the answer, so it may be an "
                                         "earlier request's; not stored");
         return;
@@ -298,6 +327,20 @@ void BenchHost::Confirm() {
     sink_.CommitHeld();
     sink_.ThrowIfFailed();
     EndExchange(Outcome::kCompleted, "");
+}
+
+void BenchHost::Lose(LossReason reason, const std::string& note) {
+    loss_reason_ = reason;
+    EndExchange(Outcome::kLost, note);
+}
+
+// An exchange's bytes that start with an address a station may have
+// (1..247) are another station's answer; any other first byte (broadcast,
+// reserved) starts no answer at all.
+LossReason BenchHost::ReasonForStranger(std::uint8_t first_byte) {
+    constexpr std::uint8_t kHighestStation = 247;
+    return first_byte >= 1 && first_byte <= kHighestStation ? LossReason::kWrongStation
+                                                            : LossReason::kNoise;
 }
 
 // Every exchange ends here, whatever ended it.
@@ -311,12 +354,13 @@ void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
     doubtful_ = outcome == Outcome::kCompleted ? false : outcome == Outcome::kLost || doubtful_;
 
     Record(ExchangeEnd{Current(), outcome, note, last_activity_ - request_sent_,
-                       decoded_but_dropped});
+                       decoded_but_dropped, loss_reason_, answer_end_});
     ScheduleNext();
 }
 
-// The counters, the table's row for the meter, the details.
+// The counters, the statistics, the table's row for the meter, the details.
 void BenchHost::Record(const ExchangeEnd& end) {
+    CountForStatistics(end);
     switch (end.outcome) {
     case Outcome::kCompleted:
         ++completed_;
@@ -335,6 +379,21 @@ void BenchHost::Record(const ExchangeEnd& end) {
     else
         table_.WriteRow(std::to_string(round_), end.meter.station, *end.meter.device, completed_,
                         lost_, end.reason);
+}
+
+void BenchHost::CountForStatistics(const ExchangeEnd& end) {
+    const MeterKey key = KeyOf(end.meter);
+    switch (end.outcome) {
+    case Outcome::kCompleted:
+        statistics_.RoundCompleted(key, end.answer_end);
+        break;
+    case Outcome::kLost:
+        statistics_.RoundLost(key, end.loss_reason);
+        break;
+    case Outcome::kStopped:
+        statistics_.ExchangeStopped(key);
+        break;
+    }
 }
 
 // The next meter of the round right away (once the line is quiet), the
@@ -365,6 +424,7 @@ void BenchHost::Finish(Ending ending) {
     finished_ = true;
     if (phase_ != Phase::kIdle) {  // a failure in the middle of an exchange
         cut_round_ = round_;
+        statistics_.ExchangeStopped(KeyOf(Current()));
         sink_.DiscardHeld();
         phase_ = Phase::kIdle;
     }
@@ -373,7 +433,26 @@ void BenchHost::Finish(Ending ending) {
     boost::system::error_code ignored;
     stop_signals_.cancel(ignored);
     line_.Close();
+    statistics_.Finish(Clock::now());
     WriteSummary(ending);
+    WriteStatistics(ending);
+}
+
+// A run that failed already has its error to report: a statistics file
+// that cannot be written then is only noted, not thrown over it.
+void BenchHost::WriteStatistics(Ending ending) {
+    const StatisticsReport report = statistics_.Report();
+    WriteStatisticsText(out_, report);
+    out_.flush();
+    if (options_.stats_json_path.empty())
+        return;
+    try {
+        WriteStatisticsJsonFile(options_.stats_json_path, report);
+    } catch (const BenchError& failure) {
+        if (ending != Ending::kFailed)
+            throw;
+        std::cerr << "bench_host: " << failure.what() << std::endl;
+    }
 }
 
 void BenchHost::WriteSummary(Ending ending) {

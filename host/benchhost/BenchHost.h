@@ -1,7 +1,9 @@
 #pragma once
 
 #include "BenchSink.h"
+#include "LossReason.h"
 #include "MeterLineup.h"
+#include "PollStatistics.h"
 #include "RoundTable.h"
 
 #include <boost/asio/io_context.hpp>
@@ -43,7 +45,8 @@ struct BenchOptions;
 // answer queued behind a late one) drop the record and lose the round.
 //
 // SIGINT, SIGTERM and SIGHUP stop at once, cutting an exchange short; the
-// summary line ends every run, also one that a failure ends.
+// summary line and then the statistics end every run, also one that a
+// failure ends (with --stats-json also written to their file).
 class BenchHost {
 public:
     using Clock = std::chrono::steady_clock;
@@ -77,6 +80,8 @@ private:
         std::string reason;  // empty for a completed exchange
         Clock::duration response_time;  // from the request to the end
         bool decoded_but_dropped;
+        LossReason loss_reason;  // for a lost exchange
+        Clock::time_point answer_end;  // of a completed one: its last byte's arrival
     };
 
     MeterLineup::Meter& Current() { return meters_.At(current_); }
@@ -93,6 +98,10 @@ private:
     void ConfirmWhenQuiet(std::uint64_t exchange);
     void Confirm();
     void EndExchange(Outcome outcome, const std::string& note);
+    void Lose(LossReason reason, const std::string& note);
+    static LossReason ReasonForStranger(std::uint8_t first_byte);
+    void CountForStatistics(const ExchangeEnd& end);
+    void WriteStatistics(Ending ending);
     void Record(const ExchangeEnd& end);
     void ScheduleNext();
     void OnStopSignal();
@@ -100,6 +109,7 @@ private:
     void WriteSummary(Ending ending);
     void ShowDetails();
     std::string LostNote() const;
+    LossReason TimeoutReason() const;
 
     boost::asio::io_context& io_;
     SerialLine& line_;
@@ -110,6 +120,7 @@ private:
     const BenchOptions& options_;
     BenchSink sink_;
     RoundTable table_;
+    PollStatistics statistics_;
     boost::asio::steady_timer round_timer_;
     boost::asio::steady_timer answer_timer_;
     boost::asio::signal_set stop_signals_;
@@ -131,6 +142,8 @@ private:
     Clock::time_point round_started_;
     Clock::time_point request_sent_;
     Clock::time_point last_activity_;
+    Clock::time_point answer_end_;  // when the decoded answer's last chunk came
+    LossReason loss_reason_ = LossReason::kNoAnswer;  // of the exchange being lost
     std::vector<unsigned char> request_;  // as sent, for the echo check
     std::vector<unsigned char> echo_;     // the echo heard so far
     std::vector<unsigned char> answer_;

@@ -47,6 +47,8 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "the adapter echoes every byte sent: check and drop the echo of each request")
         ("history", po::value(&options.history_path)->value_name("FILE"),
          "SQLite file for the device history")
+        ("stats-json", po::value(&options.stats_json_path)->value_name("FILE"),
+         "also write the run's statistics to FILE as JSON, when the run ends")
         ("interval", po::value(&options.interval_seconds)->value_name("SECONDS"),
          "time from one poll to the next (default 1)")
         ("rounds", po::value(&raw.rounds)->value_name("N"),
@@ -103,6 +105,7 @@ void RefuseEmptyPaths(const po::variables_map& given, const BenchOptions& option
         {"port", &options.port},
         {"history", &options.history_path},
         {"plot", &options.plot_path},
+        {"stats-json", &options.stats_json_path},
     };
     for (const auto& [option, path] : paths)
         if (given.count(option) != 0 && path->empty())
@@ -117,6 +120,9 @@ void RefuseEmptyPaths(const po::variables_map& given, const BenchOptions& option
 void CheckPlot(const po::variables_map& given, BenchOptions& options, long long data_id) {
     if (!options.plot_path.empty() && (options.dump || options.csv))
         UsageError("--plot cannot be given with --dump or --csv");
+    if (!options.stats_json_path.empty() && (options.dump || options.csv || !options.plot_path.empty()))
+        UsageError("--stats-json writes a polling run's statistics: not with --dump, --csv or "
+                   "--plot");
     if (!options.plot_path.empty() && !HistoryPlot::FormatOf(options.plot_path))
         UsageError("--plot needs a file name ending in .svg or .png, not '" +
                    options.plot_path + "'");

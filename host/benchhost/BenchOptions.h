@@ -26,6 +26,7 @@ struct BenchOptions {
     bool dump = false;
     bool csv = false;
     std::string plot_path;  // empty: no plot
+    std::string stats_json_path;  // empty: the statistics only printed
     std::optional<std::uint32_t> data_id;  // the device a history tool shows
     bool help = false;
     FaultPlan simulator_faults;

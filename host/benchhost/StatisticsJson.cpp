@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +68,10 @@ std::string JsonText(const StatisticsReport& report) {
                      "--stats-json: cannot write " + path + ": " + std::strerror(error));
 }
 
+std::string TemporaryPath(const std::string& path) {
+    return path + ".tmp." + std::to_string(::getpid());
+}
+
 }  // namespace
 
 Json::Value StatisticsToJson(const StatisticsReport& report) {
@@ -86,8 +91,21 @@ Json::Value StatisticsToJson(const StatisticsReport& report) {
     return root;
 }
 
+void CheckStatisticsJsonPath(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        CannotWrite(path, EISDIR);
+    const std::string temporary = TemporaryPath(path);
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file)
+            CannotWrite(path, errno);
+    }
+    std::remove(temporary.c_str());
+}
+
 void WriteStatisticsJsonFile(const std::string& path, const StatisticsReport& report) {
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    const std::string temporary = TemporaryPath(path);
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         if (!file)

@@ -21,3 +21,9 @@ Json::Value StatisticsToJson(const StatisticsReport& report);
 // it and a rename, so that a reader never sees half a file and a failed
 // write leaves the old one. Throws BenchError when it cannot.
 void WriteStatisticsJsonFile(const std::string& path, const StatisticsReport& report);
+
+// Checks before a run that WriteStatisticsJsonFile(path, ...) can write
+// there at its end: the temporary file can be made beside it and `path` is
+// no folder. Throws BenchError when not, so a long run is not lost to a
+// mistyped path.
+void CheckStatisticsJsonPath(const std::string& path);

@@ -19,6 +19,7 @@
 #include "SerialDeviceSettings.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
+#include "StatisticsJson.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -144,6 +145,8 @@ int Poll(const BenchOptions& given) {
     SerialLine line(io);
     line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite);
+    if (!options.stats_json_path.empty())
+        CheckStatisticsJsonPath(options.stats_json_path);
 
     WriteBanner(out, options, plugin, meters, line, simulator != nullptr);
     BenchHost host(io, line, meters, history, trace, out, options);

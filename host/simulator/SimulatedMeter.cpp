@@ -22,7 +22,8 @@ namespace {
 }
 
 // A meter answers only after the line has been quiet for the silent
-// interval that ends the request frame (3.5 characters, rounded up to 4).
+// interval that ends the request frame (3.5 characters, rounded up to 4),
+// counted from the request's last byte.
 constexpr int kTurnaroundCharacters = 4;
 
 }  // namespace
@@ -89,9 +90,16 @@ void SimulatedMeter::ReadMore() {
                             [this](const boost::system::error_code& error, std::size_t len) {
                                 if (error)
                                     return;  // closed or stopped: the meter goes quiet
+                                const auto now = std::chrono::steady_clock::now();
+                                if (reader_.Pending() == 0)
+                                    pending_since_ = now;
+                                const auto request_end = RequestEnd(pending_since_);
                                 bool garble_echo = false;
                                 for (const ReadRequest& request : reader_.Feed(receive_buffer_, len))
-                                    garble_echo = Take(request) == MeterFault::kBadEcho || garble_echo;
+                                    garble_echo = Take(request, request_end) == MeterFault::kBadEcho ||
+                                                  garble_echo;
+                                if (reader_.Pending() != 0)
+                                    pending_since_ = now;
                                 if (options_.echo)
                                     Echo(receive_buffer_, len, garble_echo);
                                 ReadMore();
@@ -110,7 +118,18 @@ void SimulatedMeter::Echo(unsigned char* data, std::size_t len, bool garbled) {
     boost::asio::write(master_, boost::asio::buffer(echo), ignored);
 }
 
-MeterFault SimulatedMeter::Take(const ReadRequest& request) {
+// The host writes a request's bytes at once and the pseudo-terminal hands
+// them over at once; on a real line they take their character times, and
+// the meter hears the last one only then. A request written byte by byte
+// at the line's pace ends when it arrives.
+std::chrono::steady_clock::time_point SimulatedMeter::RequestEnd(
+    std::chrono::steady_clock::time_point first_byte) const {
+    return std::max(std::chrono::steady_clock::now(),
+                    first_byte + character_time_ * static_cast<long>(kReadRequestLength));
+}
+
+MeterFault SimulatedMeter::Take(const ReadRequest& request,
+                                std::chrono::steady_clock::time_point request_end) {
     const std::vector<std::uint8_t>& stations = options_.stations;
     if (std::find(stations.begin(), stations.end(), request.station) == stations.end())
         return MeterFault::kNone;
@@ -119,8 +138,11 @@ MeterFault SimulatedMeter::Take(const ReadRequest& request) {
         options_.faults.At(request.station, number, request.station == stations.front());
     if (observer_)
         observer_(request, number, fault);
-    if (fault != MeterFault::kSilent)
-        Queue(request.station, ReplyTo(request.station, number, fault));
+    if (fault != MeterFault::kSilent) {
+        Reply reply = ReplyTo(request.station, number, fault);
+        reply.request_end = request_end;
+        Queue(request.station, std::move(reply));
+    }
     return fault;
 }
 
@@ -178,22 +200,25 @@ void SimulatedMeter::StartNextReply(Outbox& outbox) {
     }
     outbox.sending = true;
     outbox.bytes_sent = 0;
-    outbox.reply_starts_at = std::chrono::steady_clock::now() + outbox.replies.front().delay;
-    outbox.pace_timer.expires_at(outbox.reply_starts_at);
+    const Reply& reply = outbox.replies.front();
+    outbox.reply_starts_at =
+        std::max(std::chrono::steady_clock::now(), reply.request_end) + reply.delay;
+    outbox.pace_timer.expires_at(outbox.reply_starts_at + character_time_);
     outbox.pace_timer.async_wait([this, &outbox](const boost::system::error_code& error) {
         if (!error)
             SendDueBytes(outbox);
     });
 }
 
-// Byte k of a reply is due k character times after the reply starts. Bytes
+// Byte k of a reply has arrived k + 1 character times after the reply
+// starts: a byte is the receiver's once its stop bit is on the line. Bytes
 // that fell due while the thread was held up go out together, as a line
 // would have delivered them.
 void SimulatedMeter::SendDueBytes(Outbox& outbox) {
     const std::vector<unsigned char>& bytes = outbox.replies.front().bytes;
     const auto elapsed = std::chrono::steady_clock::now() - outbox.reply_starts_at;
     const std::size_t due = std::min<std::size_t>(
-        bytes.size(), static_cast<std::size_t>(elapsed / character_time_) + 1);
+        bytes.size(), static_cast<std::size_t>(elapsed / character_time_));
     if (due > outbox.bytes_sent) {
         boost::system::error_code error;
         boost::asio::write(master_,
@@ -209,7 +234,7 @@ void SimulatedMeter::SendDueBytes(Outbox& outbox) {
         return;
     }
     outbox.pace_timer.expires_at(outbox.reply_starts_at +
-                                 character_time_ * static_cast<long>(outbox.bytes_sent));
+                                 character_time_ * static_cast<long>(outbox.bytes_sent + 1));
     outbox.pace_timer.async_wait([this, &outbox](const boost::system::error_code& error) {
         if (!error)
             SendDueBytes(outbox);

@@ -79,14 +79,16 @@ public:
 private:
     struct Reply {
         std::vector<unsigned char> bytes;
-        std::chrono::steady_clock::duration delay;
+        std::chrono::steady_clock::time_point request_end;  // its last byte on a real line
+        std::chrono::steady_clock::duration delay;  // from the request's end, or the answer before
     };
 
     void OpenPseudoTerminal();
     void ReadMore();
     void Echo(unsigned char* data, std::size_t len, bool garbled);
     // The fault of the request's answer; kNone for no station of the line.
-    MeterFault Take(const ReadRequest& request);
+    MeterFault Take(const ReadRequest& request, std::chrono::steady_clock::time_point request_end);
+    std::chrono::steady_clock::time_point RequestEnd(std::chrono::steady_clock::time_point first_byte) const;
     Reply ReplyTo(std::uint8_t station, std::uint32_t number, MeterFault fault) const;
     // One station's answers still to send, in order.
     struct Outbox {
@@ -112,6 +114,7 @@ private:
     std::thread thread_;
 
     RequestReader reader_;
+    std::chrono::steady_clock::time_point pending_since_;  // arrival of the reader's oldest byte
     unsigned char receive_buffer_[256] = {};
     std::map<std::uint8_t, std::uint32_t> requests_taken_;  // by station
 

@@ -431,12 +431,12 @@ TEST_F(BenchHostEndToEndTest, LongRunWithEveryFaultStoresOnlyOwnAnswers) {
 }
 
 // The answer timeout counts from the end of the request's transmission
-// (8 characters, 8.3 ms at 9600 baud). A 300 ms timeout and a 245 ms late
-// answer (58 bytes, 59.3 ms) complete 4.0 ms inside it; 270 ms is 21 ms
-// past it.
+// (8 characters, 8.3 ms at 9600 baud), and so does a late answer's delay.
+// A 300 ms timeout and a 235 ms late answer (58 bytes, 60.4 ms) complete
+// 4.6 ms inside it; 270 ms is 30.4 ms past it.
 TEST_F(BenchHostEndToEndTest, AnAnswerCompletingJustInsideTheTimeoutCounts) {
     const std::vector<std::string> args = {"--rounds", "3", "--interval", "0.05", "--timeout",
-                                           "300", "--sim-fault", "late@2", "--sim-late", "245"};
+                                           "300", "--sim-fault", "late@2", "--sim-late", "235"};
     // A slow moment of the machine can push the answer out; it can never
     // bring it in early, so one of three tries completing settles it.
     bool completed = false;

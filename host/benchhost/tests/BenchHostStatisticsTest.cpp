@@ -1,0 +1,310 @@
+// The statistics block and the --stats-json file of real runs: the bench
+// host's own process, the real qvt7702.so, the simulated line.
+#include "LineSettings.h"
+#include "ScratchDirectory.h"
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/value.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kAnswerCharacters = 58.0;
+constexpr double kSilentCharacters = 3.5;
+constexpr const char* kReasonLabels[] = {"no answer",     "short",         "too long",
+                                         "wrong station", "echo mismatch", "noise"};
+
+// The printed statistics: one row of cells per label, one cell per meter
+// and the line's last.
+using StatisticsTable = std::map<std::string, std::vector<std::string>>;
+
+class BenchHostStatisticsTest : public ::testing::Test {
+protected:
+    int RunHost(std::vector<std::string> args) {
+        args.insert(args.end(), {"--history", scratch.File("history.sqlite")});
+        ToolProcess host(BENCH_HOST, args, scratch.Path());
+        const int status = host.Wait();
+        out = host.Stdout();
+        err = host.Stderr();
+        return status;
+    }
+
+    // The rows after the "statistics over" heading and its two header lines;
+    // a label is everything before the last `columns` words.
+    StatisticsTable Table(std::size_t columns) const {
+        StatisticsTable table;
+        const std::size_t heading = out.find("\nstatistics over ");
+        if (heading == std::string::npos)
+            return table;
+        std::istringstream lines(out.substr(heading + 1));
+        std::string line;
+        for (int skipped = 0; skipped < 3; ++skipped)
+            std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::vector<std::string> cells;
+            for (std::string word; words >> word;)
+                cells.push_back(word);
+            if (cells.size() <= columns)
+                continue;
+            std::string label;
+            for (std::size_t i = 0; i + columns < cells.size(); ++i)
+                label += (label.empty() ? "" : " ") + cells[i];
+            table[label].assign(cells.end() - static_cast<long>(columns), cells.end());
+        }
+        return table;
+    }
+
+    // The line's column as numbers; "-" (no completed round) as nothing.
+    static std::optional<double> LineCell(const StatisticsTable& table, const std::string& label) {
+        const auto row = table.find(label);
+        if (row == table.end() || row->second.back() == "-")
+            return std::nullopt;
+        return std::stod(row->second.back());
+    }
+
+    Json::Value ReadJson(const std::string& path) const {
+        std::ifstream file(path);
+        Json::Value root;
+        Json::CharReaderBuilder builder;
+        std::string problem;
+        EXPECT_TRUE(Json::parseFromStream(builder, file, &root, &problem)) << problem;
+        return root;
+    }
+
+    ScratchDirectory scratch;
+    std::string out;
+    std::string err;
+};
+
+// ---------------------------------------------------------------------------
+// Known faults, counted reason by reason
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> args;  // faults and line options
+    std::map<std::string, double> lost_by_reason;  // the rest must be 0
+};
+
+class KnownFaultsTest : public BenchHostStatisticsTest,
+                        public ::testing::WithParamInterface<FaultCase> {};
+
+// A loaded machine can add a lost round (an answer later than the timeout),
+// never remove one: a run whose losses exceed the faults' is run again, up
+// to three times, and the last is judged.
+TEST_P(KnownFaultsTest, EachFaultCountsOnceUnderItsReason) {
+    const FaultCase& fault = GetParam();
+    constexpr double kRounds = 20;
+    std::vector<std::string> args = {"--rounds", "20", "--interval", "0", "--timeout", "150",
+                                     "--sim-late", "200"};
+    args.insert(args.end(), fault.args.begin(), fault.args.end());
+    double expected_lost = 0;
+    for (const auto& reason : fault.lost_by_reason)
+        expected_lost += reason.second;
+
+    const auto matches = [&fault](const StatisticsTable& table) {
+        for (const char* reason : kReasonLabels) {
+            const auto expected = fault.lost_by_reason.find(reason);
+            if (LineCell(table, reason) !=
+                (expected == fault.lost_by_reason.end() ? 0.0 : expected->second))
+                return false;
+        }
+        return true;
+    };
+    StatisticsTable table;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::filesystem::remove(scratch.File("history.sqlite"));
+        ASSERT_EQ(RunHost(args), 0) << err;
+        table = Table(2);
+        if (matches(table))
+            break;
+    }
+    EXPECT_EQ(LineCell(table, "requests sent"), kRounds) << out;
+    EXPECT_EQ(LineCell(table, "rounds completed"), kRounds - expected_lost) << out;
+    EXPECT_EQ(LineCell(table, "rounds lost"), expected_lost) << out;
+    for (const char* reason : kReasonLabels) {
+        const auto expected = fault.lost_by_reason.find(reason);
+        EXPECT_EQ(LineCell(table, reason),
+                  expected == fault.lost_by_reason.end() ? 0.0 : expected->second)
+            << reason << "\n" << out;
+    }
+    EXPECT_NEAR(*LineCell(table, "loss %"), 100.0 * expected_lost / kRounds, 0.005) << out;
+    EXPECT_EQ(LineCell(table, "exchanges stopped"), 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, KnownFaultsTest,
+    ::testing::Values(
+        // A late answer (200 ms) outlasts the timeout (150 ms) and costs its
+        // own round only: it arrives while the host waits the line quiet.
+        FaultCase{"SilentShortLate",
+                  {"--sim-fault", "silent@3,9", "--sim-fault", "short@5", "--sim-fault",
+                   "late@12"},
+                  {{"no answer", 3}, {"short", 1}}},
+        // An extra tail is a lost round only when the host is in doubt (after
+        // another station's answer) and holds the record back.
+        FaultCase{"StationNoiseTooLong",
+                  {"--sim-fault", "station@3", "--sim-fault", "extra@4", "--sim-fault",
+                   "noise@10"},
+                  {{"wrong station", 1}, {"too long", 1}, {"noise", 1}}},
+        FaultCase{"GarbledEcho",
+                  {"--echo", "--sim-echo", "--sim-fault", "echo@7,15"},
+                  {{"echo mismatch", 2}}},
+        FaultCase{"None", {}, {}}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// Response times against the line's pacing
+
+// An answer cannot end sooner after the request than the request's silent
+// interval plus the answer's own 58 characters, at any speed; a completed
+// round ended within the answer timeout.
+class ResponseTimeTest : public BenchHostStatisticsTest,
+                         public ::testing::WithParamInterface<int> {};
+
+TEST_P(ResponseTimeTest, NoAnswerBeatsTheLinesPaceOrOutlastsTheTimeout) {
+    const int baud = GetParam();
+    LineSettings line;
+    line.baud = baud;
+    const double character_ms = line.CharacterTime().count() / 1e3;
+    const double timeout_ms = static_cast<double>(line.DefaultAnswerTimeout().count());
+    ASSERT_EQ(RunHost({"--rounds", "6", "--interval", "0", "--baud", std::to_string(baud)}), 0)
+        << err;
+    const StatisticsTable table = Table(2);
+    ASSERT_TRUE(LineCell(table, "response min ms").has_value()) << out;
+    const double fastest = (kAnswerCharacters + kSilentCharacters) * character_ms;
+    EXPECT_GE(*LineCell(table, "response min ms"), fastest - 0.01) << out;
+    EXPECT_LE(*LineCell(table, "response min ms"), *LineCell(table, "response mean ms"));
+    EXPECT_LE(*LineCell(table, "response mean ms"), *LineCell(table, "response max ms"));
+    EXPECT_LE(*LineCell(table, "response p95 ms"), *LineCell(table, "response max ms"));
+    EXPECT_LE(*LineCell(table, "response max ms"), timeout_ms) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, ResponseTimeTest, ::testing::Values(2400, 9600, 38400));
+
+// ---------------------------------------------------------------------------
+// The JSON file against the printed table
+
+// Each printed label and where the JSON carries its figure.
+const std::vector<std::pair<std::string, std::vector<std::string>>> kFigurePaths = {
+    {"requests sent", {"requests_sent"}},
+    {"rounds completed", {"rounds_completed"}},
+    {"rounds lost", {"rounds_lost"}},
+    {"no answer", {"lost_by_reason", "no_answer"}},
+    {"short", {"lost_by_reason", "short"}},
+    {"too long", {"lost_by_reason", "too_long"}},
+    {"wrong station", {"lost_by_reason", "wrong_station"}},
+    {"echo mismatch", {"lost_by_reason", "echo_mismatch"}},
+    {"noise", {"lost_by_reason", "noise"}},
+    {"loss %", {"loss_percent"}},
+    {"exchanges stopped", {"exchanges_stopped"}},
+    {"response min ms", {"response_ms", "min"}},
+    {"response mean ms", {"response_ms", "mean"}},
+    {"response p95 ms", {"response_ms", "p95"}},
+    {"response max ms", {"response_ms", "max"}},
+    {"polls/s", {"polls_per_second"}},
+    {"line use %", {"line_use_percent"}},
+};
+
+void ExpectSameFigures(const StatisticsTable& table, std::size_t column, const Json::Value& figures,
+                       const std::string& where) {
+    for (const auto& [label, path] : kFigurePaths) {
+        const auto row = table.find(label);
+        ASSERT_NE(row, table.end()) << label;
+        Json::Value value = figures;
+        for (const std::string& key : path)
+            value = value.isNull() ? value : value[key];
+        if (row->second.at(column) == "-")
+            EXPECT_TRUE(value.isNull()) << where << ": " << label;
+        else
+            EXPECT_NEAR(std::stod(row->second.at(column)), value.asDouble(), 1e-9)
+                << where << ": " << label;
+    }
+}
+
+TEST_F(BenchHostStatisticsTest, JsonFileCarriesThePrintedNumbersForEachMeterAndTheLine) {
+    const std::string examples = QVT7702_EXAMPLES;
+    const std::string json = scratch.File("stats.json");
+    ASSERT_EQ(RunHost({"--rounds", "4", "--interval", "0", "--timeout", "150", "--settings",
+                       examples + "/qvt7702-settings.json", "--settings",
+                       examples + "/qvt7702-settings-station2.json", "--settings",
+                       examples + "/qvt7702-settings-station3.json", "--sim-fault", "silent@2:3",
+                       "--stats-json", json}),
+              0)
+        << err;
+    const StatisticsTable table = Table(4);
+    const Json::Value root = ReadJson(json);
+    ASSERT_EQ(root["meters"].size(), 3u);
+    for (Json::ArrayIndex i = 0; i < 3; ++i) {
+        EXPECT_EQ(root["meters"][i]["station"].asUInt(), i + 1);
+        ExpectSameFigures(table, i, root["meters"][i], "station " + std::to_string(i + 1));
+    }
+    ExpectSameFigures(table, 3, root["line"], "line");
+    EXPECT_EQ(root["line"]["requests_sent"].asUInt(), 12u);
+    EXPECT_EQ(root["meters"][1]["lost_by_reason"]["no_answer"].asUInt(), 1u) << out;
+    EXPECT_NE(out.find(" at 9600 8N1: wire limit " +
+                       [&] {
+                           std::ostringstream text;
+                           text.setf(std::ios::fixed);
+                           text.precision(2);
+                           text << root["wire_limit_polls_per_second"].asDouble();
+                           return text.str();
+                       }()),
+              std::string::npos)
+        << out;
+}
+
+// ---------------------------------------------------------------------------
+// Every ending prints the statistics; a bad file is refused before polling
+
+TEST_F(BenchHostStatisticsTest, AStopSignalPrintsAndWritesTheStatisticsAfterTheSummary) {
+    const std::string json = scratch.File("stats.json");
+    ToolProcess host(BENCH_HOST,
+                     {"--interval", "0.05", "--timeout", "30000", "--sim-fault", "silent@2",
+                      "--history", scratch.File("history.sqlite"), "--stats-json", json},
+                     scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    1  ", std::chrono::seconds(10))) << host.Stdout();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // round 2 is waiting
+    host.Signal(SIGTERM);
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0) << host.Stderr();
+    out = host.Stdout();
+    const std::size_t summary = out.find("stopped: 1 round, 1 completed, 0 lost");
+    const std::size_t statistics = out.find("\nstatistics over ");
+    ASSERT_NE(summary, std::string::npos) << out;
+    EXPECT_GT(statistics, summary) << out;
+    const StatisticsTable table = Table(2);
+    EXPECT_EQ(LineCell(table, "requests sent"), 2.0) << out;
+    EXPECT_EQ(LineCell(table, "rounds completed"), 1.0);
+    EXPECT_EQ(LineCell(table, "rounds lost"), 0.0);
+    EXPECT_EQ(LineCell(table, "exchanges stopped"), 1.0);
+    EXPECT_EQ(ReadJson(json)["line"]["exchanges_stopped"].asUInt(), 1u);
+}
+
+TEST_F(BenchHostStatisticsTest, AStatisticsFileThatCannotBeWrittenStopsTheRunBeforeItsFirstPoll) {
+    for (const std::string& bad :
+         {scratch.File("no-such-folder/stats.json"), scratch.Path()}) {
+        EXPECT_EQ(RunHost({"--rounds", "1", "--stats-json", bad}), 1) << bad;
+        EXPECT_NE(err.find("--stats-json: cannot write " + bad), std::string::npos) << err;
+        EXPECT_EQ(out.find("done:"), std::string::npos) << out;
+        EXPECT_EQ(out.find("requests sent"), std::string::npos) << out;
+    }
+    EXPECT_EQ(RunHost({"--stats-json", ""}), 2);
+    EXPECT_EQ(RunHost({"--dump", "--stats-json", scratch.File("stats.json")}), 2);
+}
+
+}  // namespace
