@@ -2,6 +2,7 @@
 // host's own process, the real qvt7702.so, the simulated line.
 #include "LineSettings.h"
 #include "ScratchDirectory.h"
+#include "StatisticsFigurePaths.h"
 #include "ToolProcess.h"
 
 #include <gtest/gtest.h>
@@ -198,30 +199,10 @@ INSTANTIATE_TEST_SUITE_P(Speeds, ResponseTimeTest, ::testing::Values(2400, 9600,
 // ---------------------------------------------------------------------------
 // The JSON file against the printed table
 
-// Each printed label and where the JSON carries its figure.
-const std::vector<std::pair<std::string, std::vector<std::string>>> kFigurePaths = {
-    {"requests sent", {"requests_sent"}},
-    {"rounds completed", {"rounds_completed"}},
-    {"rounds lost", {"rounds_lost"}},
-    {"no answer", {"lost_by_reason", "no_answer"}},
-    {"short", {"lost_by_reason", "short"}},
-    {"too long", {"lost_by_reason", "too_long"}},
-    {"wrong station", {"lost_by_reason", "wrong_station"}},
-    {"echo mismatch", {"lost_by_reason", "echo_mismatch"}},
-    {"noise", {"lost_by_reason", "noise"}},
-    {"loss %", {"loss_percent"}},
-    {"exchanges stopped", {"exchanges_stopped"}},
-    {"response min ms", {"response_ms", "min"}},
-    {"response mean ms", {"response_ms", "mean"}},
-    {"response p95 ms", {"response_ms", "p95"}},
-    {"response max ms", {"response_ms", "max"}},
-    {"polls/s", {"polls_per_second"}},
-    {"line use %", {"line_use_percent"}},
-};
 
 void ExpectSameFigures(const StatisticsTable& table, std::size_t column, const Json::Value& figures,
                        const std::string& where) {
-    for (const auto& [label, path] : kFigurePaths) {
+    for (const auto& [label, path] : StatisticsFigurePaths()) {
         const auto row = table.find(label);
         ASSERT_NE(row, table.end()) << label;
         Json::Value value = figures;

@@ -3,6 +3,7 @@
 #include "BenchError.h"
 #include "PollStatistics.h"
 #include "ScratchDirectory.h"
+#include "StatisticsFigurePaths.h"
 #include "StatisticsJson.h"
 #include "StatisticsText.h"
 
@@ -220,25 +221,7 @@ TEST_F(KnownRun, JsonFileCarriesTheNumbersOfTheTable) {
                                                      &json["line"]};
     EXPECT_EQ(json["meters"][1]["station"].asUInt(), 2u);
     EXPECT_EQ(json["meters"][1]["data_id"].asUInt(), 102u);
-    const std::map<std::string, std::vector<std::string>> rows = {
-        {"requests sent", {"requests_sent"}},
-        {"rounds completed", {"rounds_completed"}},
-        {"rounds lost", {"rounds_lost"}},
-        {"no answer", {"lost_by_reason", "no_answer"}},
-        {"short", {"lost_by_reason", "short"}},
-        {"too long", {"lost_by_reason", "too_long"}},
-        {"wrong station", {"lost_by_reason", "wrong_station"}},
-        {"echo mismatch", {"lost_by_reason", "echo_mismatch"}},
-        {"noise", {"lost_by_reason", "noise"}},
-        {"loss %", {"loss_percent"}},
-        {"exchanges stopped", {"exchanges_stopped"}},
-        {"response min ms", {"response_ms", "min"}},
-        {"response mean ms", {"response_ms", "mean"}},
-        {"response p95 ms", {"response_ms", "p95"}},
-        {"response max ms", {"response_ms", "max"}},
-        {"polls/s", {"polls_per_second"}},
-        {"line use %", {"line_use_percent"}},
-    };
+    const auto& rows = StatisticsFigurePaths();
     const auto cells = TableCells(text.str());
     ASSERT_EQ(cells.size(), rows.size()) << text.str();
     for (const auto& [label, json_path] : rows) {
