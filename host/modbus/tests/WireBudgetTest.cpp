@@ -1,18 +1,11 @@
 // One poll's wire time against sums worked out by hand:
 // (request + answer) characters + 2 silent intervals.
+#include "LineOf.h"
 #include "WireBudget.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-LineSettings Line(int baud, Parity parity, int stop_bits) {
-    LineSettings line;
-    line.baud = baud;
-    line.parity = parity;
-    line.stop_bits = stop_bits;
-    return line;
-}
 
 struct Expected {
     const char* name;
@@ -24,11 +17,11 @@ struct Expected {
 TEST(WireBudgetTest, PollIsBothFramesAndTwoSilentIntervals) {
     const Expected cases[] = {
         // 66 x 1041.667 + 2 x 3645.833 us
-        {"9600 8N1", Line(9600, Parity::kNone, 1), 76041.667, 13.1507},
+        {"9600 8N1", LineOf(9600, Parity::kNone, 1), 76041.667, 13.1507},
         // 66 x 572.917 + 2 x 2005.208 us: parity adds a bit to every character
-        {"19200 8E1", Line(19200, Parity::kEven, 1), 41822.917, 23.9103},
+        {"19200 8E1", LineOf(19200, Parity::kEven, 1), 41822.917, 23.9103},
         // 66 x 86.806 + 2 x 1750 us: the fixed silence above 19200 baud
-        {"115200 8N1", Line(115200, Parity::kNone, 1), 9229.167, 108.3521},
+        {"115200 8N1", LineOf(115200, Parity::kNone, 1), 9229.167, 108.3521},
     };
     for (const Expected& expected : cases) {
         const WireBudget budget(expected.line, 8, 58);
