@@ -5,6 +5,7 @@
 #include "HexText.h"
 #include "HistoryStore.h"
 #include "MeterRecord.h"
+#include "ModbusCrc.h"
 #include "ModbusFrame.h"
 #include "PluginTraceCapture.h"
 #include "QVT7702.h"
@@ -24,6 +25,8 @@ namespace {
 MeterKey KeyOf(const MeterLineup::Meter& meter) {
     return MeterKey{meter.station, meter.data_id};
 }
+
+constexpr std::size_t kAnswerLength = QVT7702::kAnswerLength;
 
 }  // namespace
 
@@ -49,7 +52,8 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       answer_timeout_(std::chrono::milliseconds(options.timeout_ms) +
                       std::chrono::duration_cast<Clock::duration>(
                           line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
-      settle_time_(std::chrono::milliseconds(options.timeout_ms)) {
+      settle_time_(std::chrono::milliseconds(options.timeout_ms)),
+      late_limit_(std::chrono::milliseconds(options.late_limit_ms)) {
     stop_signals_.add(SIGHUP);
     for (const MeterLineup::Meter& meter : meters_.Meters())
         statistics_.AddMeter(KeyOf(meter));
@@ -137,9 +141,10 @@ void BenchHost::ScheduleExchange(Clock::time_point at) {
 // may still owe an answer: a busy meter starts its next queued answer a few
 // characters after the last one ends (4 characters for the simulated meter,
 // longer than the 3.5 of the silent interval), so a request sent after the
-// silent interval would have that answer taken as its own. An answer comes
-// within the answer timeout or not at all, so that much silence is enough.
-// The doubt is the line's, not a meter's: a late answer from one station
+// silent interval would have that answer taken as its own. A meter that has
+// been answering starts what it still has queued within the answer timeout,
+// so that much silence is enough; a request that drew nothing at all keeps
+// the line quiet up to the late limit instead (owed_until_). The doubt is the line's, not a meter's: a late answer from one station
 // would land in the next station's exchange just the same.
 BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
     if (doubtful_)
@@ -148,7 +153,8 @@ BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
 }
 
 void BenchHost::BeginExchange() {
-    const Clock::time_point quiet_from = last_activity_ + QuietBeforeRequest();
+    const Clock::time_point quiet_from =
+        std::max(last_activity_ + QuietBeforeRequest(), owed_until_);
     if (Clock::now() < quiet_from) {
         ScheduleExchange(quiet_from);
         return;
@@ -173,10 +179,10 @@ void BenchHost::BeginExchange() {
     request_ = sink_.LastRequestBytes();
     // The write hands the whole request over at once; its last byte is on
     // the line one request's time later.
-    statistics_.RequestSent(KeyOf(Current()),
-                            request_sent_ + std::chrono::duration_cast<Clock::duration>(
-                                                line_.Settings().CharacterTime() *
-                                                static_cast<double>(request_.size())));
+    request_end_ = request_sent_ + std::chrono::duration_cast<Clock::duration>(
+                                       line_.Settings().CharacterTime() *
+                                       static_cast<double>(request_.size()));
+    statistics_.RequestSent(KeyOf(Current()), request_end_);
 
     answer_timer_.expires_after(answer_timeout_);
     answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
@@ -259,8 +265,14 @@ std::size_t BenchHost::TakeEcho(const unsigned char* data, std::size_t len) {
 // Every chunk goes to the meter as it arrives, the way the framework
 // delivers them; the meter says when the exchange is over.
 void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
+    const std::size_t before = answer_.size();
     answer_.insert(answer_.end(), data, data + len);
     ++answer_chunks_;
+    if (before < kAnswerLength && answer_.size() >= kAnswerLength && !AnswerChecksumMatches()) {
+        Lose(LossReason::kBadChecksum, "lost: the answer's checksum does not match its bytes; "
+                                       "not handed to the meter");
+        return;
+    }
 
     const std::uint64_t decoded_before = sink_.DecodedCount();
     const int more = Current().device->process(data, static_cast<unsigned int>(len));
@@ -276,6 +288,12 @@ void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
     } else {
         EndExchange(Outcome::kCompleted, "");
     }
+}
+
+// The driver does not check the checksum of what it decodes: a bit that
+// noise flipped on the line would be stored as a reading.
+bool BenchHost::AnswerChecksumMatches() const {
+    return ModbusChecksumMatches(answer_.data(), kAnswerLength);
 }
 
 void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
@@ -352,6 +370,8 @@ void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
         sink_.DiscardHeld();
     last_activity_ = Clock::now();
     doubtful_ = outcome == Outcome::kCompleted ? false : outcome == Outcome::kLost || doubtful_;
+    if (outcome == Outcome::kLost && loss_reason_ == LossReason::kNoAnswer)
+        owed_until_ = request_end_ + late_limit_;
 
     Record(ExchangeEnd{Current(), outcome, note, last_activity_ - request_sent_,
                        decoded_but_dropped, loss_reason_, answer_end_});

@@ -33,16 +33,21 @@ struct BenchOptions;
 // A meter gets only the bytes of its own exchange, and only when the first
 // of them is its station address: an answer from another station (a late
 // one, a wrong one) or noise ends the exchange as lost without reaching it.
-// With an echoing adapter, the echo of the request is checked and dropped
-// first; one that differs from the request ends the exchange as lost.
+// Once a whole answer is in, its checksum must match its bytes, or the
+// exchange is lost before the meter decodes it. With an echoing adapter,
+// the echo of the request is checked and dropped first; one that differs
+// from the request ends the exchange as lost.
 //
-// A Modbus answer does not say which request it answers, so after an
-// exchange without a decoded answer, or bytes outside an exchange, the host
-// doubts the line: a meter may still owe an earlier answer. While in
-// doubt it sends no request, to any station, until the line has been
-// silent for the answer timeout, and holds back the record of the next decoded answer until the
-// line has stayed silent that long after it: bytes that follow (a second
-// answer queued behind a late one) drop the record and lose the round.
+// A Modbus answer does not say which request it answers, so after a
+// request that drew no answer at all the host sends nothing, to any
+// station, until the late limit has passed since that request: a late
+// answer comes while the line is quiet and is dropped, never taken for the
+// next request's. After any other lost exchange, or bytes outside an
+// exchange, the host doubts the line: it sends no request until the line
+// has been silent for the answer timeout, and holds back the record of the
+// next decoded answer until the line has stayed silent that long after it:
+// bytes that follow (a second answer queued behind a late one) drop the
+// record and lose the round.
 //
 // SIGINT, SIGTERM and SIGHUP stop at once, cutting an exchange short; the
 // summary line and then the statistics end every run, also one that a
@@ -94,6 +99,7 @@ private:
     void TakeExchangeBytes(unsigned char* data, std::size_t len);
     std::size_t TakeEcho(const unsigned char* data, std::size_t len);
     void GiveToMeter(unsigned char* data, std::size_t len);
+    bool AnswerChecksumMatches() const;
     void OnAnswerTimeout(std::uint64_t exchange);
     void ConfirmWhenQuiet(std::uint64_t exchange);
     void Confirm();
@@ -127,6 +133,7 @@ private:
     Clock::duration interval_;
     Clock::duration answer_timeout_;
     Clock::duration settle_time_;
+    Clock::duration late_limit_;
 
     std::uint64_t round_ = 0;
     std::size_t current_ = 0;  // the meter of the exchange in progress or next
@@ -141,6 +148,8 @@ private:
     bool finished_ = false;
     Clock::time_point round_started_;
     Clock::time_point request_sent_;
+    Clock::time_point request_end_;  // the request's last byte on the line
+    Clock::time_point owed_until_;  // an unanswered request's answer may come until then
     Clock::time_point last_activity_;
     Clock::time_point answer_end_;  // when the decoded answer's last chunk came
     LossReason loss_reason_ = LossReason::kNoAnswer;  // of the exchange being lost

@@ -19,6 +19,7 @@ struct RawOptions {
     std::vector<std::string> faults;
     long long rounds = 0;
     long long timeout_ms = 0;
+    long long late_limit_ms = 0;
     long long late_ms = 800;
     long long data_id = 0;
     long long baud = 0;
@@ -56,6 +57,10 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
         ("timeout", po::value(&raw.timeout_ms)->value_name("MS"),
          "how long to wait for an answer, in ms (default 480 characters of the line: "
          "500 at 9600 baud 8N1)")
+        ("late-limit", po::value(&raw.late_limit_ms)->value_name("MS"),
+         "how long after its request a meter's answer may still come, in ms: after a "
+         "request without any answer nothing is sent until then, so a late answer is "
+         "never taken for the next request's (default: 4 answer timeouts)")
         ("verbose,v", po::bool_switch(&options.verbose),
          "show every request, answer and published record, and the plug-in's own lines")
         ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
@@ -188,12 +193,16 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     if (given.count("rounds") != 0 && options.rounds == 0)
         UsageError("--rounds must be at least 1 (leave it out to poll until Ctrl-C)");
     options.timeout_ms = NotNegative(raw.timeout_ms, "timeout");
+    options.late_limit_ms = NotNegative(raw.late_limit_ms, "late-limit");
     options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
     // A minute is far beyond any meter's answer, and keeps deadlines on the
     // clock's range.
     constexpr unsigned long kLongestWaitMs = 60000;
     if (given.count("timeout") != 0 && (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs))
         UsageError("--timeout must be from 1 to 60000 ms");
+    if (given.count("late-limit") != 0 &&
+        (options.late_limit_ms == 0 || options.late_limit_ms > kLongestWaitMs))
+        UsageError("--late-limit must be from 1 to 60000 ms");
     if (options.simulator_late_ms > kLongestWaitMs)
         UsageError("--sim-late must be from 0 to 60000 ms");
     if (!(options.interval_seconds >= 0.0) || options.interval_seconds > 86400.0)

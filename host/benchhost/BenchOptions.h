@@ -17,6 +17,11 @@ struct BenchOptions {
     double interval_seconds = 1.0;
     unsigned long rounds = 0;  // 0: until interrupted
     unsigned long timeout_ms = 0;  // 0: the line's default (LineSettings)
+    // How long after its request an answer may still come: after a request
+    // that drew no answer the line is left quiet until then. 0: that many
+    // answer timeouts.
+    static constexpr unsigned long kLateLimitTimeouts = 4;
+    unsigned long late_limit_ms = 0;
     // Unset: what the framework makes of the first meter's own settings.
     std::optional<int> baud;
     std::optional<Parity> parity;

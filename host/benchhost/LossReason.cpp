@@ -14,6 +14,8 @@ const char* LossReasonLabel(LossReason reason) {
         return "echo mismatch";
     case LossReason::kNoise:
         return "noise";
+    case LossReason::kBadChecksum:
+        return "bad checksum";
     }
     return "unknown";
 }
@@ -32,6 +34,8 @@ const char* LossReasonKey(LossReason reason) {
         return "echo_mismatch";
     case LossReason::kNoise:
         return "noise";
+    case LossReason::kBadChecksum:
+        return "bad_checksum";
     }
     return "unknown";
 }

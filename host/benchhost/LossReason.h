@@ -11,13 +11,15 @@ enum class LossReason {
     kWrongStation,  // an answer that another station sent
     kEchoMismatch,  // the adapter's echo was not the request sent
     kNoise,         // bytes that are no answer at all
+    kBadChecksum,   // an answer whose bytes do not match its own checksum
 };
 
-constexpr std::size_t kLossReasonCount = 6;
+constexpr std::size_t kLossReasonCount = 7;
 
 constexpr std::array<LossReason, kLossReasonCount> kLossReasons = {
     LossReason::kNoAnswer,      LossReason::kShort, LossReason::kTooLong,
     LossReason::kWrongStation,  LossReason::kEchoMismatch, LossReason::kNoise,
+    LossReason::kBadChecksum,
 };
 
 // "no answer", "short", ...: for the printed table.

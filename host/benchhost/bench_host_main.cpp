@@ -122,7 +122,8 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
         out << options.rounds << " rounds";
     else
         out << "until Ctrl-C";
-    out << ", answer timeout " << options.timeout_ms << " ms\n";
+    out << ", answer timeout " << options.timeout_ms << " ms, late limit " << options.late_limit_ms
+        << " ms\n";
     out << "history: " << options.history_path << std::endl;
 }
 
@@ -138,6 +139,8 @@ int Poll(const BenchOptions& given) {
     if (options.timeout_ms == 0)
         options.timeout_ms =
             static_cast<unsigned long>(line_settings.DefaultAnswerTimeout().count());
+    if (options.late_limit_ms == 0)
+        options.late_limit_ms = BenchOptions::kLateLimitTimeouts * options.timeout_ms;
 
     const std::unique_ptr<SimulatedMeter> simulator =
         options.port.empty() ? StartSimulator(options, meters, line_settings) : nullptr;

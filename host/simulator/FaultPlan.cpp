@@ -17,7 +17,7 @@ const FaultName kFaultNames[] = {
     {MeterFault::kSilent, "silent"}, {MeterFault::kShort, "short"},
     {MeterFault::kExtra, "extra"},   {MeterFault::kNoise, "noise"},
     {MeterFault::kLate, "late"},     {MeterFault::kWrongStation, "station"},
-    {MeterFault::kBadEcho, "echo"},
+    {MeterFault::kBadEcho, "echo"},  {MeterFault::kCorrupt, "corrupt"},
 };
 
 MeterFault FaultNamed(const std::string& name, const std::string& text) {

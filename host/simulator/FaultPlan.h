@@ -16,6 +16,7 @@ enum class MeterFault {
     kLate,          // the block, but only after the late delay
     kWrongStation,  // the block as sent by another station
     kBadEcho,       // the line's echo of the request garbled (with an echoing line)
+    kCorrupt,       // the block with one bit of a reading flipped on the way
 };
 
 // Which requests get which fault. Requests addressed to a station are
@@ -23,7 +24,7 @@ enum class MeterFault {
 class FaultPlan {
 public:
     // Adds faults from text "KIND@N[,N...]" or "KIND@S:N[,N...]", KIND one of
-    // silent, short, extra, noise, late, station, echo, S a station address
+    // silent, short, extra, noise, late, station, echo, corrupt, S a station address
     // (1..247). Without S the faults are the default station's: the first
     // one a simulated line serves. Throws std::invalid_argument with a
     // readable message on anything else, and when a request would get a
@@ -38,7 +39,7 @@ public:
     bool Empty() const { return faults_.empty(); }
 
     static const char* Name(MeterFault fault);
-    // "silent, short, extra, noise, late, station", for help texts.
+    // "silent, short, extra, ...", for help texts.
     static std::string KindList();
 
 private:

@@ -166,6 +166,12 @@ std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::u
         bytes = kNoise;
         bytes.insert(bytes.end(), block.begin(), block.end());
         break;
+    case MeterFault::kCorrupt:
+        // A bit flipped on the line: the checksum still is the one the
+        // meter computed, so only a receiver that checks it can tell.
+        bytes = block;
+        bytes[kCorruptByte] ^= kCorruptBit;
+        break;
     default:
         bytes = block;
         break;

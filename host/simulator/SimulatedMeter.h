@@ -47,6 +47,9 @@ public:
     static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
     static constexpr std::size_t kExtraLength = 4;   // bytes trailing an answer
     static const std::vector<unsigned char> kNoise;  // bytes sent before a noisy answer
+    // A corrupt answer's flipped bit: in the low byte of the first reading.
+    static constexpr std::size_t kCorruptByte = 10;
+    static constexpr unsigned char kCorruptBit = 0x04;
 
     // Called on the meter's thread for every request addressed to one of its
     // stations, with the request's number (from 1, for its station) and the

@@ -267,24 +267,24 @@ TEST_F(BenchHostEndToEndTest, EveryRoundIsDecodedShownAndStoredAsSent) {
 }
 
 TEST_F(BenchHostEndToEndTest, EachFaultCostsAtMostTheRoundItHits) {
-    const std::set<std::uint32_t> faulty = {2, 4, 6, 8, 10, 12};
-    ASSERT_EQ(RunHost({"--rounds", "13", "--interval", "0.45", "--timeout", "200", "--sim-late",
+    const std::set<std::uint32_t> faulty = {2, 4, 6, 8, 10, 12, 14};
+    ASSERT_EQ(RunHost({"--rounds", "15", "--interval", "0.45", "--timeout", "200", "--sim-late",
                        "350", "--sim-fault", "silent@2", "--sim-fault", "short@4", "--sim-fault",
                        "extra@6", "--sim-fault", "noise@8", "--sim-fault", "late@10",
-                       "--sim-fault", "station@12"}),
+                       "--sim-fault", "station@12", "--sim-fault", "corrupt@14"}),
               0)
         << err;
 
     const Summary summary = Ending();
-    EXPECT_EQ(summary.rounds, 13);
-    EXPECT_LE(summary.lost, 6);
-    EXPECT_GE(summary.lost, 3) << "no answer, a short one and a late one are always lost";
+    EXPECT_EQ(summary.rounds, 15);
+    EXPECT_LE(summary.lost, 7);
+    EXPECT_GE(summary.lost, 4) << "no answer, a short, a late and a corrupt one are always lost";
 
     // Every round the faults did not hit decodes what the meter sent, in order.
     const std::vector<MeterRecord> records = StoredRecords();
     EXPECT_EQ(static_cast<int>(records.size()), summary.completed);
     std::size_t next = 0;
-    for (std::uint32_t round = 1; round <= 13; ++round) {
+    for (std::uint32_t round = 1; round <= 15; ++round) {
         if (faulty.count(round) != 0)
             continue;
         while (next < records.size() && !Carries(records[next], round))
@@ -294,7 +294,8 @@ TEST_F(BenchHostEndToEndTest, EachFaultCostsAtMostTheRoundItHits) {
     const auto rows = TableRows();
     ASSERT_GE(rows.at("2").size(), 15u);
     EXPECT_EQ(rows.at("2")[13] + " " + rows.at("2")[14], "lost: no") << "the silent round";
-    EXPECT_EQ(rows.at("13").at(12), std::to_string(summary.lost));
+    EXPECT_NE(out.find("lost: the answer's checksum does not match its bytes"), std::string::npos);
+    EXPECT_EQ(rows.at("15").at(12), std::to_string(summary.lost));
 }
 
 TEST_F(BenchHostEndToEndTest, RestartReloadsTheNewestStoredRecord) {
@@ -344,6 +345,7 @@ struct LateAnswerCase {
     double interval;
     int timeout_ms;
     int late_ms;
+    int late_limit_ms;  // 0: the default, 4 timeouts
     std::vector<std::string> faults;
     std::uint32_t rounds;
     std::set<std::uint32_t> must_lose;
@@ -357,19 +359,26 @@ std::ostream& operator<<(std::ostream& out, const LateAnswerCase& late) {
 class LateAnswerTest : public BenchHostEndToEndTest,
                        public ::testing::WithParamInterface<LateAnswerCase> {};
 
-// With a 150 ms timeout a round's exchange ends lost 159 ms after its
-// request; the next request waits until the line has been silent for
-// 150 ms more. A 250 ms late answer lands in that wait; a 380 ms one in the
-// next exchange, followed by the answer queued behind it; a 700 ms one holds
-// the meter busy through the next exchange and lands in the one after.
+// With a 150 ms timeout a round's exchange ends lost 158 ms after its
+// request; a request without any answer keeps the line quiet until the late
+// limit (600 ms by default) has passed since it, so any answer that comes
+// by then is dropped. Past the late limit the answer lands in the next
+// exchange, where the answer queued behind it drops it; one that comes
+// after the next exchange has ended unanswered too lands in the one after.
 TEST_P(LateAnswerTest, NoRecordHoldsAnotherRequestsAnswer) {
     const LateAnswerCase& late = GetParam();
-    const std::set<std::uint32_t> lost = RunUntilCostHolds(
-        {"--interval", std::to_string(late.interval), "--timeout",
-         std::to_string(late.timeout_ms), "--sim-late", std::to_string(late.late_ms)},
-        late.faults, late.rounds, [&late](const std::set<std::uint32_t>& lost_rounds) {
-            return std::includes(late.may_lose.begin(), late.may_lose.end(),
-                                 lost_rounds.begin(), lost_rounds.end());
+    std::vector<std::string> args = {"--interval", std::to_string(late.interval), "--timeout",
+                                     std::to_string(late.timeout_ms), "--sim-late",
+                                     std::to_string(late.late_ms)};
+    if (late.late_limit_ms != 0)
+        args.insert(args.end(), {"--late-limit", std::to_string(late.late_limit_ms)});
+    const auto within = [](const std::set<std::uint32_t>& inner,
+                           const std::set<std::uint32_t>& outer) {
+        return std::includes(outer.begin(), outer.end(), inner.begin(), inner.end());
+    };
+    const std::set<std::uint32_t> lost =
+        RunUntilCostHolds(args, late.faults, late.rounds, [&](const std::set<std::uint32_t>& lost_rounds) {
+            return within(late.must_lose, lost_rounds) && within(lost_rounds, late.may_lose);
         });
     for (std::uint32_t round : late.must_lose)
         EXPECT_EQ(lost.count(round), 1u) << "round " << round << " cannot complete\n" << out;
@@ -380,35 +389,41 @@ TEST_P(LateAnswerTest, NoRecordHoldsAnotherRequestsAnswer) {
 INSTANTIATE_TEST_SUITE_P(
     Timings, LateAnswerTest,
     ::testing::Values(
-        LateAnswerCase{"LaterThanTimeoutWithinInterval", 0.4, 150, 250, {"late@3"}, 5, {3}, {3}},
-        LateAnswerCase{"LaterThanIntervalArrivesWhileLineSettles", 0.05, 150, 250, {"late@3"}, 6,
+        LateAnswerCase{"LaterThanTimeoutWithinInterval", 0.4, 150, 250, 0, {"late@3"}, 5, {3}, {3}},
+        LateAnswerCase{"LaterThanIntervalArrivesWhileLineWaits", 0.05, 150, 250, 0, {"late@3"}, 6,
                        {3}, {3}},
-        LateAnswerCase{"ArrivesInTheNextExchange", 0.05, 150, 380, {"late@3"}, 6, {3, 4}, {3, 4}},
-        LateAnswerCase{"LaterThanTimeoutPlusInterval", 0.3, 150, 500, {"late@3"}, 6, {3, 4},
-                       {3, 4}},
-        LateAnswerCase{"OutlastsTheNextExchange", 0.05, 150, 700, {"late@3"}, 7, {3, 4, 5},
-                       {3, 4, 5}},
-        LateAnswerCase{"RepeatedInTheNextExchange", 0.05, 150, 380, {"late@3,7,11"}, 13,
-                       {3, 4, 7, 8, 11, 12}, {3, 4, 7, 8, 11, 12}},
-        LateAnswerCase{"TwoInARow", 0.05, 150, 250, {"late@3,4"}, 6, {3, 4}, {3, 4}},
-        LateAnswerCase{"FollowedByEveryOtherFault", 0.05, 150, 380,
-                       {"late@3,7,11,15", "short@4", "noise@8", "extra@12", "station@16"}, 18,
-                       {3, 4, 7, 8, 11, 12, 15, 16}, {3, 4, 7, 8, 11, 12, 15, 16}},
-        LateAnswerCase{"BetweenOtherFaults", 0.05, 150, 250,
+        LateAnswerCase{"LaterThanTimeoutPlusInterval", 0.3, 150, 500, 0, {"late@3"}, 6, {3}, {3}},
+        LateAnswerCase{"JustInsideTheLateLimit", 0.05, 150, 520, 0, {"late@3"}, 6, {3}, {3}},
+        LateAnswerCase{"PastTheLateLimitLandsInTheNextExchange", 0.05, 150, 380, 200, {"late@3"},
+                       6, {3, 4}, {3, 4}},
+        LateAnswerCase{"PastTwoExchangesCostsOneMore", 0.05, 150, 800, 200, {"late@3"}, 7,
+                       {3, 4, 5}, {3, 4, 5}},
+        LateAnswerCase{"RepeatedLateAnswers", 0.05, 150, 380, 0, {"late@3,7,11"}, 13, {3, 7, 11},
+                       {3, 7, 11}},
+        LateAnswerCase{"TwoInARow", 0.05, 150, 250, 0, {"late@3,4"}, 6, {3, 4}, {3, 4}},
+        // The next request gets no answer of its own: only the quiet line
+        // keeps the late answer from passing for its reading.
+        LateAnswerCase{"ThenTheNextRequestUnanswered", 0.05, 150, 380, 0,
+                       {"late@3,7", "silent@4", "late@8"}, 10, {3, 4, 7, 8}, {3, 4, 7, 8}},
+        LateAnswerCase{"FollowedByEveryOtherFault", 0.05, 150, 380, 0,
+                       {"late@3,7,11,15,19", "short@4", "noise@8", "extra@12", "station@16",
+                        "corrupt@20"},
+                       22, {3, 4, 7, 8, 11, 12, 15, 16, 19, 20}, {3, 4, 7, 8, 11, 12, 15, 16, 19, 20}},
+        LateAnswerCase{"BetweenOtherFaults", 0.05, 150, 250, 0,
                        {"silent@3,9", "late@4,8,12", "short@13"}, 15, {3, 4, 8, 9, 12, 13},
                        {3, 4, 8, 9, 12, 13}},
         // Spare bytes keep coming after each decoded answer while the next
         // round is already due: polling into them would shift the next
         // answer.
-        LateAnswerCase{"SpareBytesRightBeforeThePoll", 0.0, 150, 250, {"extra@2,4,6,8"}, 10, {},
+        LateAnswerCase{"SpareBytesRightBeforeThePoll", 0.0, 150, 250, 0, {"extra@2,4,6,8"}, 10, {},
                        {2, 4, 6, 8}}),
     [](const ::testing::TestParamInfo<LateAnswerCase>& info) { return info.param.name; });
 
 // 300 rounds at full pace, a fault every few rounds, every kind in turn.
 TEST_F(BenchHostEndToEndTest, LongRunWithEveryFaultStoresOnlyOwnAnswers) {
-    const char* kinds[] = {"silent", "short", "extra", "noise", "late", "station"};
+    const char* kinds[] = {"silent", "short", "extra", "noise", "late", "station", "corrupt"};
     std::vector<std::string> faults;
-    for (std::uint32_t round = 8, kind = 0; round <= 295; round += 16, kind = (kind + 1) % 6)
+    for (std::uint32_t round = 8, kind = 0; round <= 295; round += 16, kind = (kind + 1) % 7)
         faults.push_back(std::string(kinds[kind]) + "@" + std::to_string(round));
     FaultPlan plan;
     for (const std::string& fault : faults)
@@ -419,7 +434,7 @@ TEST_F(BenchHostEndToEndTest, LongRunWithEveryFaultStoresOnlyOwnAnswers) {
         return fault == MeterFault::kSilent || fault == MeterFault::kShort ||
                fault == MeterFault::kExtra || fault == MeterFault::kLate ||
                fault == MeterFault::kNoise || fault == MeterFault::kWrongStation ||
-               plan.At(round - 1) == MeterFault::kLate;
+               fault == MeterFault::kCorrupt || plan.At(round - 1) == MeterFault::kLate;
     };
     const std::set<std::uint32_t> lost = RunUntilCostHolds(
         {"--interval", "0", "--timeout", "200", "--sim-late", "400"}, faults, 300,
@@ -518,6 +533,8 @@ TEST_F(BenchHostEndToEndTest, WaitsAreBoundedByAMinute) {
     EXPECT_NE(err.find("--timeout must be from 1 to 60000 ms"), std::string::npos) << err;
     EXPECT_EQ(RunHost({"--sim-late", "60001"}), 2);
     EXPECT_NE(err.find("--sim-late must be from 0 to 60000 ms"), std::string::npos) << err;
+    EXPECT_EQ(RunHost({"--late-limit", "0"}), 2);
+    EXPECT_NE(err.find("--late-limit must be from 1 to 60000 ms"), std::string::npos) << err;
 }
 
 struct BadInput {

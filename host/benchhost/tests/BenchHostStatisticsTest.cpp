@@ -26,7 +26,8 @@ namespace {
 constexpr double kAnswerCharacters = 58.0;
 constexpr double kSilentCharacters = 3.5;
 constexpr const char* kReasonLabels[] = {"no answer",     "short",         "too long",
-                                         "wrong station", "echo mismatch", "noise"};
+                                         "wrong station", "echo mismatch", "noise",
+                                         "bad checksum"};
 
 // The printed statistics: one row of cells per label, one cell per meter
 // and the line's last.
@@ -164,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"GarbledEcho",
                   {"--echo", "--sim-echo", "--sim-fault", "echo@7,15"},
                   {{"echo mismatch", 2}}},
+        FaultCase{"Corrupt", {"--sim-fault", "corrupt@6,16"}, {{"bad checksum", 2}}},
         FaultCase{"None", {}, {}}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 

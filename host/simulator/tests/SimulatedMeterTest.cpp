@@ -113,7 +113,8 @@ TEST_F(SimulatedMeterTest, IgnoresOtherStationsAndDamagedRequests) {
 TEST_F(SimulatedMeterTest, FaultsShapeTheAnswerToTheirRequest) {
     SimulatedMeterOptions options;
     options.late_delay = milliseconds(300);
-    for (const char* fault : {"silent@1", "short@2", "extra@3", "noise@4", "station@5", "late@6"})
+    for (const char* fault : {"silent@1", "short@2", "extra@3", "noise@4", "station@5", "late@6",
+                             "corrupt@7"})
         options.faults.Add(fault);
     Serve(options);
 
@@ -138,6 +139,14 @@ TEST_F(SimulatedMeterTest, FaultsShapeTheAnswerToTheirRequest) {
     const Received late = Exchange(kMeterPoll, milliseconds(400));
     EXPECT_EQ(late.bytes, SimulatedReadings::AnswerBlock(1, 6));
     EXPECT_GE(late.first_after, milliseconds(290));
+
+    // One bit off, the meter's checksum kept: only a checksum test tells.
+    const std::vector<unsigned char> corrupt = Exchange(kMeterPoll).bytes;
+    expected = SimulatedReadings::AnswerBlock(1, 7);
+    ASSERT_EQ(corrupt.size(), expected.size());
+    EXPECT_FALSE(ModbusChecksumMatches(corrupt.data(), corrupt.size()));
+    expected[SimulatedMeter::kCorruptByte] ^= SimulatedMeter::kCorruptBit;
+    EXPECT_EQ(corrupt, expected);
 }
 
 // A busy meter: requests that come while a late answer is still due are
