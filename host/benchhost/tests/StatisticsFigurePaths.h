@@ -18,6 +18,7 @@ inline const std::vector<std::pair<std::string, std::vector<std::string>>>& Stat
         {"wrong station", {"lost_by_reason", "wrong_station"}},
         {"echo mismatch", {"lost_by_reason", "echo_mismatch"}},
         {"noise", {"lost_by_reason", "noise"}},
+        {"bad checksum", {"lost_by_reason", "bad_checksum"}},
         {"loss %", {"loss_percent"}},
         {"exchanges stopped", {"exchanges_stopped"}},
         {"response min ms", {"response_ms", "min"}},
