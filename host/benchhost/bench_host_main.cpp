@@ -114,7 +114,12 @@ void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLine
 void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLibrary& plugin,
                  const MeterLineup& meters, const SerialLine& line, bool simulated) {
     WriteMeters(out, plugin, meters);
-    out << "line: " << (simulated ? "simulated meter on " : "") << line.Path() << " at "
+    out << "line: ";
+    if (simulated && meters.Size() == 1)
+        out << "simulated meter on ";
+    else if (simulated)
+        out << "simulated line of " << meters.Size() << " meters on ";
+    out << line.Path() << " at "
         << line.Baud() << " baud " << line.Settings().Framing()
         << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "")
         << "; a round every " << options.interval_seconds << " s, ";

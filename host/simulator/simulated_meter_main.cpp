@@ -57,7 +57,14 @@ Command Parse(int argc, char** argv) {
     std::vector<std::string> faults;
     po::options_description described = Describe(command, stations, late_ms, faults);
     po::variables_map given;
-    po::store(po::parse_command_line(argc, argv, described), given);
+    const po::parsed_options parsed = po::parse_command_line(argc, argv, described);
+    // A stray word is most likely a mistyped option: refused, not ignored.
+    const std::vector<std::string> stray =
+        po::collect_unrecognized(parsed.options, po::include_positional);
+    if (!stray.empty())
+        throw std::invalid_argument("unexpected word '" + stray.front() +
+                                    "' on the command line (options start with --)");
+    po::store(parsed, given);
     po::notify(given);
     if (command.help) {
         std::cout << "Usage: simulated_meter [options]\n" << described;

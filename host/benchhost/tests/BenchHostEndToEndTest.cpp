@@ -584,6 +584,28 @@ TEST_F(BenchHostEndToEndTest, UnusableHistoryFilesAreRefused) {
     EXPECT_EQ(first, "not a database, and it stays as it is");
 }
 
+// The stand-alone simulated meter, as the README runs it: a real line for
+// the bench host through its link, a fault of its own, gone at SIGTERM.
+TEST_F(BenchHostEndToEndTest, TheStandAloneSimulatedMeterServesTheBenchHost) {
+    const std::string link = scratch.File("meter");
+    ToolProcess meter(SIMULATED_METER, {"--link", link, "--fault", "corrupt@2"}, scratch.Path());
+    ASSERT_TRUE(meter.WaitForOutput("simulated meter: station 1, 9600 baud, on /dev/pts/",
+                                    std::chrono::seconds(10)))
+        << meter.Stderr();
+    ASSERT_EQ(RunHost({"--port", link, "--rounds", "3", "--interval", "0.05"}), 0) << err;
+    const Summary summary = Ending();
+    EXPECT_EQ(summary.completed, 2) << out;
+    EXPECT_EQ(summary.lost, 1) << "the corrupt answer";
+    meter.Signal(SIGTERM);
+    EXPECT_EQ(meter.WaitFor(std::chrono::seconds(10)), std::optional<int>(0));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+
+    ToolProcess stray(SIMULATED_METER, {"5"}, scratch.Path());
+    EXPECT_EQ(stray.WaitFor(std::chrono::seconds(10)), std::optional<int>(2));
+    EXPECT_EQ(stray.Stderr(), "simulated_meter: unexpected word '5' on the command line (options "
+                              "start with --) (see --help)\n");
+}
+
 TEST_F(BenchHostEndToEndTest, APortHeldByAnotherProgramIsBusy) {
     SimulatedMeter meter{SimulatedMeterOptions{}};
     boost::asio::io_context io;
