@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <pthread.h>
 #include <iostream>
 #include <optional>
 
@@ -59,11 +60,31 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
         statistics_.AddMeter(KeyOf(meter));
 }
 
+namespace {
+
+sigset_t StopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal_number);
+    return signals;
+}
+
+}  // namespace
+
+void BenchHost::HoldStopSignals() {
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 void BenchHost::Run() {
     stop_signals_.async_wait([this](const boost::system::error_code& error, int) {
         if (!error)
             OnStopSignal();
     });
+    // One that came while held is taken now, by the handler just installed.
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     try {
         ShowDetails();  // the plug-in's lines from configuration
         table_.WriteHeader();

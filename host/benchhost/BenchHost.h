@@ -61,6 +61,11 @@ public:
               HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
               const BenchOptions& options);
 
+    // Holds SIGINT, SIGTERM and SIGHUP back (in this thread and the threads
+    // it starts) until Run() takes them: a stop while the meters, the line
+    // and the history are set up then ends the run with its summary too.
+    static void HoldStopSignals();
+
     // Re-loads each device's newest stored record, then polls until the
     // rounds are done or a stop signal comes. Throws BenchError when the
     // line or the history fails, after writing the summary.

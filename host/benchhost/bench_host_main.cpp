@@ -133,6 +133,7 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
 }
 
 int Poll(const BenchOptions& given) {
+    BenchHost::HoldStopSignals();
     FrameworkProbe::Instance().recording = false;
     PluginTraceCapture trace;
     std::ostream out(trace.Original());

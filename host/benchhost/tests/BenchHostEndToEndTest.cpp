@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <boost/algorithm/string/split.hpp>
 #include <boost/asio/io_context.hpp>
@@ -506,6 +507,27 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGT
                                     : info.param == SIGTERM ? "Terminate"
                                                             : "Hangup";
                          });
+
+// A stop while the bench host is still setting up (here: waiting for its
+// settings from a pipe) is taken once it is ready: the run ends at once,
+// with its summary, instead of the process dying without one.
+TEST_F(BenchHostEndToEndTest, AStopDuringSetUpEndsWithTheSummary) {
+    const std::string pipe = scratch.File("settings.json");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    ToolProcess host(BENCH_HOST, WithHistory({"--settings", pipe, "--interval", "0.05"}),
+                     scratch.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // it waits on the pipe
+    host.Signal(SIGTERM);
+    {
+        std::ifstream example(QVT7702_EXAMPLES "/qvt7702-settings.json");
+        std::ofstream(pipe) << example.rdbuf();
+    }
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value()) << "still polling after the stop";
+    EXPECT_EQ(*status, 0) << host.Stderr();
+    EXPECT_TRUE(std::regex_search(host.Stdout(), std::regex("\nstopped: [01] rounds?, ")))
+        << host.Stdout();
+}
 
 TEST_F(BenchHostEndToEndTest, ALineThatDisappearsSaysSoAndEndsWithTheSummary) {
     auto meter = std::make_unique<SimulatedMeter>(SimulatedMeterOptions{});
