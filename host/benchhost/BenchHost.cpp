@@ -17,9 +17,10 @@
 
 #include <algorithm>
 #include <csignal>
-#include <pthread.h>
 #include <iostream>
 #include <optional>
+
+#include <pthread.h>
 
 namespace {
 
@@ -165,8 +166,9 @@ void BenchHost::ScheduleExchange(Clock::time_point at) {
 // silent interval would have that answer taken as its own. A meter that has
 // been answering starts what it still has queued within the answer timeout,
 // so that much silence is enough; a request that drew nothing at all keeps
-// the line quiet up to the late limit instead (owed_until_). The doubt is the line's, not a meter's: a late answer from one station
-// would land in the next station's exchange just the same.
+// the line quiet up to the late limit instead (owed_until_). The doubt is
+// the line's, not a meter's: a late answer from one station would land in
+// the next station's exchange just the same.
 BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
     if (doubtful_)
         return settle_time_;

@@ -1,41 +1,40 @@
 #include "LossReason.h"
 
+namespace {
+
+struct LossReasonNames {
+    LossReason reason;
+    const char* label;
+    const char* key;
+};
+
+// One row a reason, in the order of kLossReasons.
+constexpr LossReasonNames kNames[] = {
+    {LossReason::kNoAnswer, "no answer", "no_answer"},
+    {LossReason::kShort, "short", "short"},
+    {LossReason::kTooLong, "too long", "too_long"},
+    {LossReason::kWrongStation, "wrong station", "wrong_station"},
+    {LossReason::kEchoMismatch, "echo mismatch", "echo_mismatch"},
+    {LossReason::kNoise, "noise", "noise"},
+    {LossReason::kBadChecksum, "bad checksum", "bad_checksum"},
+};
+static_assert(sizeof kNames / sizeof kNames[0] == kLossReasonCount, "a name for every reason");
+
+const LossReasonNames* NamesOf(LossReason reason) {
+    for (const LossReasonNames& names : kNames)
+        if (names.reason == reason)
+            return &names;
+    return nullptr;
+}
+
+}  // namespace
+
 const char* LossReasonLabel(LossReason reason) {
-    switch (reason) {
-    case LossReason::kNoAnswer:
-        return "no answer";
-    case LossReason::kShort:
-        return "short";
-    case LossReason::kTooLong:
-        return "too long";
-    case LossReason::kWrongStation:
-        return "wrong station";
-    case LossReason::kEchoMismatch:
-        return "echo mismatch";
-    case LossReason::kNoise:
-        return "noise";
-    case LossReason::kBadChecksum:
-        return "bad checksum";
-    }
-    return "unknown";
+    const LossReasonNames* names = NamesOf(reason);
+    return names != nullptr ? names->label : "unknown";
 }
 
 const char* LossReasonKey(LossReason reason) {
-    switch (reason) {
-    case LossReason::kNoAnswer:
-        return "no_answer";
-    case LossReason::kShort:
-        return "short";
-    case LossReason::kTooLong:
-        return "too_long";
-    case LossReason::kWrongStation:
-        return "wrong_station";
-    case LossReason::kEchoMismatch:
-        return "echo_mismatch";
-    case LossReason::kNoise:
-        return "noise";
-    case LossReason::kBadChecksum:
-        return "bad_checksum";
-    }
-    return "unknown";
+    const LossReasonNames* names = NamesOf(reason);
+    return names != nullptr ? names->key : "unknown";
 }
