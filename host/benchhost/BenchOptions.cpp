@@ -195,9 +195,6 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     options.timeout_ms = NotNegative(raw.timeout_ms, "timeout");
     options.late_limit_ms = NotNegative(raw.late_limit_ms, "late-limit");
     options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
-    // A minute is far beyond any meter's answer, and keeps deadlines on the
-    // clock's range.
-    constexpr unsigned long kLongestWaitMs = 60000;
     if (given.count("timeout") != 0 && (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs))
         UsageError("--timeout must be from 1 to 60000 ms");
     if (given.count("late-limit") != 0 &&

@@ -17,9 +17,12 @@ struct BenchOptions {
     double interval_seconds = 1.0;
     unsigned long rounds = 0;  // 0: until interrupted
     unsigned long timeout_ms = 0;  // 0: the line's default (LineSettings)
+    // A minute is far beyond any meter's answer, and keeps deadlines on the
+    // clock's range: no wait of the bench host is longer.
+    static constexpr unsigned long kLongestWaitMs = 60000;
     // How long after its request an answer may still come: after a request
     // that drew no answer the line is left quiet until then. 0: that many
-    // answer timeouts.
+    // answer timeouts, at most the longest wait.
     static constexpr unsigned long kLateLimitTimeouts = 4;
     unsigned long late_limit_ms = 0;
     // Unset: what the framework makes of the first meter's own settings.

@@ -146,7 +146,8 @@ int Poll(const BenchOptions& given) {
         options.timeout_ms =
             static_cast<unsigned long>(line_settings.DefaultAnswerTimeout().count());
     if (options.late_limit_ms == 0)
-        options.late_limit_ms = BenchOptions::kLateLimitTimeouts * options.timeout_ms;
+        options.late_limit_ms = std::min(BenchOptions::kLateLimitTimeouts * options.timeout_ms,
+                                         BenchOptions::kLongestWaitMs);
 
     const std::unique_ptr<SimulatedMeter> simulator =
         options.port.empty() ? StartSimulator(options, meters, line_settings) : nullptr;

@@ -551,6 +551,8 @@ TEST_F(BenchHostEndToEndTest, ALineThatDisappearsSaysSoAndEndsWithTheSummary) {
 
 TEST_F(BenchHostEndToEndTest, WaitsAreBoundedByAMinute) {
     ASSERT_EQ(RunHost({"--rounds", "1", "--timeout", "60000", "--sim-late", "60000"}), 0) << err;
+    EXPECT_NE(out.find("answer timeout 60000 ms, late limit 60000 ms"), std::string::npos)
+        << "four timeouts, but no wait beyond a minute\n" << out;
     EXPECT_EQ(RunHost({"--timeout", "60001"}), 2);
     EXPECT_NE(err.find("--timeout must be from 1 to 60000 ms"), std::string::npos) << err;
     EXPECT_EQ(RunHost({"--sim-late", "60001"}), 2);
