@@ -59,8 +59,9 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "500 at 9600 baud 8N1)")
         ("late-limit", po::value(&raw.late_limit_ms)->value_name("MS"),
          "how long after its request a meter's answer may still come, in ms: after a "
-         "request without any answer nothing is sent until then, so a late answer is "
-         "never taken for the next request's (default: 4 answer timeouts)")
+         "request without any answer nothing is sent until then, and an answer that "
+         "comes by then is dropped, not taken for the next request's (default: 4 answer "
+         "timeouts, at most 60000)")
         ("verbose,v", po::bool_switch(&options.verbose),
          "show every request, answer and published record, and the plug-in's own lines")
         ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
