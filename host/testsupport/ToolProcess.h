@@ -13,10 +13,25 @@
 #include <thread>
 #include <vector>
 
+// What a tool run to its end left: its exit status and what it printed.
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
 // One run of a tool as its own process, in a working directory of the
 // test's choosing, with standard output and error kept in files there.
 class ToolProcess {
 public:
+    // Runs the tool and waits for its end.
+    static ToolRun RunToEnd(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& directory) {
+        ToolProcess process(program, args, directory);
+        const int status = process.Wait();
+        return ToolRun{status, process.Stdout(), process.Stderr()};
+    }
+
     ToolProcess(const std::string& program, const std::vector<std::string>& args,
                 const std::string& directory)
         : out_path_(directory + "/stdout.txt"), err_path_(directory + "/stderr.txt") {

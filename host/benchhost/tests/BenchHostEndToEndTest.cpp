@@ -47,11 +47,10 @@ class BenchHostEndToEndTest : public ::testing::Test {
 protected:
     // Runs the bench host to its end with the shipped example settings.
     int RunHost(std::vector<std::string> args) {
-        ToolProcess host(BENCH_HOST, WithHistory(std::move(args)), scratch.Path());
-        const int status = host.Wait();
-        out = host.Stdout();
-        err = host.Stderr();
-        return status;
+        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, WithHistory(std::move(args)), scratch.Path());
+        out = std::move(run.out);
+        err = std::move(run.err);
+        return run.status;
     }
 
     // The scratch history file, unless the test names one.

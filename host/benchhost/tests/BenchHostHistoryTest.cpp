@@ -102,11 +102,10 @@ private:
 class BenchHostHistoryTest : public ::testing::Test {
 protected:
     int RunHost(const std::vector<std::string>& args) {
-        ToolProcess host(BENCH_HOST, WithHistory(args), scratch.Path());
-        const int status = host.Wait();
-        out = host.Stdout();
-        err = host.Stderr();
-        return status;
+        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, WithHistory(args), scratch.Path());
+        out = std::move(run.out);
+        err = std::move(run.err);
+        return run.status;
     }
 
     std::vector<std::string> WithHistory(std::vector<std::string> args) const {

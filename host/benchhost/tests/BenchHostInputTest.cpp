@@ -77,11 +77,10 @@ class BenchHostInputTest : public ::testing::Test {
 protected:
     int RunHost(std::vector<std::string> args) {
         args.insert(args.end(), {"--history", History(), "--interval", "0"});
-        ToolProcess host(BENCH_HOST, args, scratch.Path());
-        const int status = host.Wait();
-        out = host.Stdout();
-        err = host.Stderr();
-        return status;
+        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, args, scratch.Path());
+        out = std::move(run.out);
+        err = std::move(run.err);
+        return run.status;
     }
 
     std::string History() const { return scratch.File("history.sqlite"); }

@@ -49,11 +49,10 @@ protected:
 
     int RunHost(std::vector<std::string> args) {
         args.insert(args.end(), {"--history", History()});
-        ToolProcess host(BENCH_HOST, args, scratch.Path());
-        const int status = host.Wait();
-        out = host.Stdout();
-        err = host.Stderr();
-        return status;
+        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, args, scratch.Path());
+        out = std::move(run.out);
+        err = std::move(run.err);
+        return run.status;
     }
 
     std::string History() const { return scratch.File("history.sqlite"); }

@@ -2,6 +2,7 @@
 // host's own process, the real qvt7702.so, the simulated line.
 #include "LineSettings.h"
 #include "ScratchDirectory.h"
+#include "JsonFile.h"
 #include "StatisticsFigurePaths.h"
 #include "ToolProcess.h"
 
@@ -37,11 +38,10 @@ class BenchHostStatisticsTest : public ::testing::Test {
 protected:
     int RunHost(std::vector<std::string> args) {
         args.insert(args.end(), {"--history", scratch.File("history.sqlite")});
-        ToolProcess host(BENCH_HOST, args, scratch.Path());
-        const int status = host.Wait();
-        out = host.Stdout();
-        err = host.Stderr();
-        return status;
+        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, args, scratch.Path());
+        out = std::move(run.out);
+        err = std::move(run.err);
+        return run.status;
     }
 
     // The rows after the "statistics over" heading and its two header lines;
@@ -78,14 +78,6 @@ protected:
         return std::stod(row->second.back());
     }
 
-    Json::Value ReadJson(const std::string& path) const {
-        std::ifstream file(path);
-        Json::Value root;
-        Json::CharReaderBuilder builder;
-        std::string problem;
-        EXPECT_TRUE(Json::parseFromStream(builder, file, &root, &problem)) << problem;
-        return root;
-    }
 
     ScratchDirectory scratch;
     std::string out;
@@ -229,7 +221,7 @@ TEST_F(BenchHostStatisticsTest, JsonFileCarriesThePrintedNumbersForEachMeterAndT
               0)
         << err;
     const StatisticsTable table = Table(4);
-    const Json::Value root = ReadJson(json);
+    const Json::Value root = ReadJsonFile(json);
     ASSERT_EQ(root["meters"].size(), 3u);
     for (Json::ArrayIndex i = 0; i < 3; ++i) {
         EXPECT_EQ(root["meters"][i]["station"].asUInt(), i + 1);
@@ -275,7 +267,7 @@ TEST_F(BenchHostStatisticsTest, AStopSignalPrintsAndWritesTheStatisticsAfterTheS
     EXPECT_EQ(LineCell(table, "rounds completed"), 1.0);
     EXPECT_EQ(LineCell(table, "rounds lost"), 0.0);
     EXPECT_EQ(LineCell(table, "exchanges stopped"), 1.0);
-    EXPECT_EQ(ReadJson(json)["line"]["exchanges_stopped"].asUInt(), 1u);
+    EXPECT_EQ(ReadJsonFile(json)["line"]["exchanges_stopped"].asUInt(), 1u);
 }
 
 TEST_F(BenchHostStatisticsTest, AStatisticsFileThatCannotBeWrittenStopsTheRunBeforeItsFirstPoll) {

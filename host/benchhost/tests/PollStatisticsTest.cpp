@@ -3,6 +3,7 @@
 #include "BenchError.h"
 #include "PollStatistics.h"
 #include "ScratchDirectory.h"
+#include "JsonFile.h"
 #include "StatisticsFigurePaths.h"
 #include "StatisticsJson.h"
 #include "StatisticsText.h"
@@ -187,15 +188,6 @@ std::map<std::string, std::vector<std::string>> TableCells(const std::string& te
     return cells;
 }
 
-Json::Value ReadJson(const std::string& path) {
-    std::ifstream file(path);
-    Json::Value root;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    EXPECT_TRUE(Json::parseFromStream(builder, file, &root, &errors)) << errors;
-    return root;
-}
-
 TEST_F(KnownRun, JsonFileCarriesTheNumbersOfTheTable) {
     const StatisticsReport report = statistics_.Report();
     std::ostringstream text;
@@ -209,7 +201,7 @@ TEST_F(KnownRun, JsonFileCarriesTheNumbersOfTheTable) {
     const std::string path = scratch.File("stats.json");
     std::ofstream(path) << "an older run";
     WriteStatisticsJsonFile(path, report);
-    const Json::Value json = ReadJson(path);
+    const Json::Value json = ReadJsonFile(path);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
                             std::filesystem::directory_iterator()),
               1)
