@@ -3,6 +3,7 @@
 #include "BenchError.h"
 #include "BenchOptions.h"
 #include "HexText.h"
+#include "LossNotes.h"
 #include "HistoryStore.h"
 #include "MeterRecord.h"
 #include "ModbusCrc.h"
@@ -28,8 +29,6 @@ MeterKey KeyOf(const MeterLineup::Meter& meter) {
     return MeterKey{meter.station, meter.data_id};
 }
 
-constexpr std::size_t kAnswerLength = QVT7702::kAnswerLength;
-
 }  // namespace
 
 BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
@@ -47,7 +46,10 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       statistics_(WireBudget(line.Settings(), kReadRequestLength, QVT7702::kAnswerLength)),
       round_timer_(io),
       answer_timer_(io),
+      pending_timer_(io),
       stop_signals_(io, SIGINT, SIGTERM),
+      exchange_line_{std::chrono::duration_cast<Clock::duration>(line.Settings().CharacterTime()),
+                     QVT7702::kAnswerLength, options.echo, options.check_checksum},
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(options.interval_seconds))),
       // The answer can only start once the request is on the line.
@@ -159,59 +161,68 @@ void BenchHost::ScheduleExchange(Clock::time_point at) {
     });
 }
 
-// The silent interval separates two frames; it is not enough when the meter
-// may still owe an answer: a busy meter starts its next queued answer a few
-// characters after the last one ends (4 characters for the simulated meter,
-// longer than the 3.5 of the silent interval), so a request sent after the
-// silent interval would have that answer taken as its own. A meter that has
-// been answering starts what it still has queued within the answer timeout,
-// so that much silence is enough; a request that drew nothing at all keeps
-// the line quiet up to the late limit instead (owed_until_). The doubt is
-// the line's, not a meter's: a late answer from one station would land in
-// the next station's exchange just the same.
+// The silent interval separates two frames; it is not enough when the line
+// is in doubt: a busy meter starts its next queued answer a few characters
+// after the last one ends (4 characters for the simulated meter, longer
+// than the 3.5 of the silent interval). A meter that has been answering
+// starts what it still has queued within the answer timeout, so that much
+// silence is enough; a request that drew nothing at all keeps the line
+// quiet up to the late limit instead (owed_until_).
 BenchHost::Clock::duration BenchHost::QuietBeforeRequest() const {
     if (doubtful_)
         return settle_time_;
     return std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval());
 }
 
+bool BenchHost::InDoubt(std::uint8_t station) const {
+    return doubtful_ || owing_.count(station) != 0;
+}
+
 void BenchHost::BeginExchange() {
+    const Clock::time_point now = Clock::now();
     const Clock::time_point quiet_from =
         std::max(last_activity_ + QuietBeforeRequest(), owed_until_);
-    if (Clock::now() < quiet_from) {
+    if (now < quiet_from) {
+        NoteQuietWait(now);
         ScheduleExchange(quiet_from);
         return;
     }
+    quiet_wait_since_.reset();
+    hints_.QuietAgain();
 
     if (current_ == 0) {
         ++round_;
-        round_started_ = Clock::now();
+        round_started_ = now;
     }
     phase_ = Phase::kAwaitingAnswer;
-    const std::uint64_t exchange = ++exchange_;
-    echo_.clear();
-    answer_.clear();
-    answer_chunks_ = 0;
-    followed_bytes_ = 0;
-    if (doubtful_)
-        sink_.HoldRecords();
+    const std::uint64_t exchange = ++exchange_number_;
+    sink_.HoldRecords();
 
-    request_sent_ = Clock::now();
+    request_sent_ = now;
     Current().device->RefreshStatus();
     sink_.ThrowIfFailed();
-    request_ = sink_.LastRequestBytes();
     // The write hands the whole request over at once; its last byte is on
     // the line one request's time later.
-    request_end_ = request_sent_ + std::chrono::duration_cast<Clock::duration>(
-                                       line_.Settings().CharacterTime() *
-                                       static_cast<double>(request_.size()));
-    statistics_.RequestSent(KeyOf(Current()), request_end_);
+    std::vector<unsigned char> request = sink_.LastRequestBytes();
+    const Clock::time_point request_end =
+        request_sent_ + exchange_line_.character * static_cast<long>(request.size());
+    exchange_.emplace(exchange_line_, Current().station, std::move(request), request_end);
+    statistics_.RequestSent(KeyOf(Current()), request_end);
 
     answer_timer_.expires_after(answer_timeout_);
     answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
         if (!error)
             OnAnswerTimeout(exchange);
     });
+}
+
+// A line that never falls quiet holds every request back; say so while
+// waiting, once the wait is long.
+void BenchHost::NoteQuietWait(Clock::time_point now) {
+    if (!quiet_wait_since_)
+        quiet_wait_since_ = now;
+    if (now < last_activity_ + QuietBeforeRequest())
+        Hint(hints_.WhileWaiting(now - *quiet_wait_since_));
 }
 
 void BenchHost::Receive() {
@@ -231,174 +242,258 @@ void BenchHost::Receive() {
 }
 
 void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
-    last_activity_ = Clock::now();
+    const Clock::time_point now = Clock::now();
+    last_activity_ = now;
     switch (phase_) {
     case Phase::kAwaitingAnswer:
-        TakeExchangeBytes(data, len);
+        TakeExchangeBytes(data, len, now);
         return;
-    case Phase::kConfirming:
-        followed_bytes_ += len;
+    case Phase::kAnswered:  // judged once the line falls quiet again
+        dropped_bytes_ += len;
+        answer_tail_->Feed(data, len);
+        return;
+    case Phase::kOwed:
+        if (late_bytes_ == 0)
+            first_late_at_ = now;
+        late_bytes_ += len;
         dropped_bytes_ += len;
         return;
     case Phase::kIdle:
         dropped_bytes_ += len;
+        // Right after an answer whose record waits, a few bytes that cannot
+        // begin a frame are the line's glitch; anything else is doubt.
+        if (pending_ && pending_->tail.Feed(data, len))
+            return;
+        if (pending_)
+            DropPending(LossNotes::FollowedLater());
         doubtful_ = true;
         return;
     }
 }
 
-// The echo first, when the adapter sends one; then the answer, handed over
-// only when it starts with the meter's own station address. The driver
-// takes any 58 bytes as its answer, so whatever reaches it is its reading.
-void BenchHost::TakeExchangeBytes(unsigned char* data, std::size_t len) {
-    const std::size_t echoed = TakeEcho(data, len);
-    if (phase_ != Phase::kAwaitingAnswer) {  // the echo did not match
-        dropped_bytes_ += len - echoed;
+void BenchHost::TakeExchangeBytes(unsigned char* data, std::size_t len, Clock::time_point at) {
+    const bool first_bytes = !exchange_->FirstByteAt();
+    const Exchange::Step step = exchange_->Feed(data, len, at);
+    if (first_bytes && exchange_->FirstByteAt())
+        JudgeNextAnswerStart(at);
+    dropped_bytes_ += len - step.echoed - step.meter_len;
+    if (step.loss) {
+        Lose(step.loss->reason, step.loss->note);
         return;
     }
-    data += echoed;
-    len -= echoed;
-    if (len == 0)
+    if (step.meter_len == 0)
         return;
-    const std::uint8_t station = Current().station;
-    if (answer_.empty() && data[0] != station) {
-        dropped_bytes_ += len;
-        Lose(ReasonForStranger(data[0]), "lost: the answer starts with " + HexText(data, 1) +
-                                        ", not station " + std::to_string(station) +
-                                        "'s address; not handed to the meter");
-        return;
-    }
-    GiveToMeter(data, len);
+    const MeterTook took = GiveToMeter(data + step.meter_begin, step.meter_len);
+    if (took == MeterTook::kDecoded && step.answered)
+        Answered(data + step.tail_begin, len - step.tail_begin);
+    else if (took != MeterTook::kMore || step.answered)
+        Lose(LossReason::kTooLong, LossNotes::Overflow());
 }
 
-// Takes the echo's bytes from the front of a chunk; returns how many. An
-// echo that differs from the request ends the exchange as lost: the line or
-// the adapter is garbling what is sent.
-std::size_t BenchHost::TakeEcho(const unsigned char* data, std::size_t len) {
-    if (!options_.echo || echo_.size() >= request_.size())
-        return 0;
-    const std::size_t taken = std::min(len, request_.size() - echo_.size());
-    echo_.insert(echo_.end(), data, data + taken);
-    if (!std::equal(echo_.begin(), echo_.end(), request_.begin()))
-        Lose(LossReason::kEchoMismatch, "lost: the echo " + HexText(echo_.data(), echo_.size()) +
-                                        " does not match the request sent");
-    return taken;
+// The first byte of an answer settles the record before it: one that comes
+// sooner than an answer can begin (the request's end and the 1.5 characters
+// that end a frame) follows that record's answer, not this request.
+void BenchHost::JudgeNextAnswerStart(Clock::time_point at) {
+    if (!pending_)
+        return;
+    const Clock::time_point earliest = exchange_->RequestEnd() + exchange_line_.character * 5 / 2;
+    if (at < earliest)
+        DropPending(LossNotes::FollowedEarly());
+    else
+        CommitPending();
 }
 
 // Every chunk goes to the meter as it arrives, the way the framework
-// delivers them; the meter says when the exchange is over.
-void BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
-    const std::size_t before = answer_.size();
-    answer_.insert(answer_.end(), data, data + len);
-    ++answer_chunks_;
-    if (before < kAnswerLength && answer_.size() >= kAnswerLength && !AnswerChecksumMatches()) {
-        Lose(LossReason::kBadChecksum, "lost: the answer's checksum does not match its bytes; "
-                                       "not handed to the meter");
-        return;
-    }
-
+// delivers them, but never past the answer's last byte.
+BenchHost::MeterTook BenchHost::GiveToMeter(unsigned char* data, std::size_t len) {
     const std::uint64_t decoded_before = sink_.DecodedCount();
     const int more = Current().device->process(data, static_cast<unsigned int>(len));
     sink_.ThrowIfFailed();
     if (more != 0)
-        return;
+        return MeterTook::kMore;
+    return sink_.DecodedCount() != decoded_before ? MeterTook::kDecoded : MeterTook::kEnded;
+}
+
+// The meter holds the whole answer and has decoded it: its record waits
+// while the line is watched for what follows.
+void BenchHost::Answered(const unsigned char* tail, std::size_t len) {
     answer_end_ = last_activity_;
-    if (sink_.DecodedCount() == decoded_before) {
-        Lose(LossReason::kTooLong, "lost: receive buffer overflow");
-    } else if (sink_.Holding()) {
-        phase_ = Phase::kConfirming;
-        ConfirmWhenQuiet(exchange_);
-    } else {
-        EndExchange(Outcome::kCompleted, "");
-    }
+    answered_records_ = sink_.TakeHeld();
+    answer_tail_.emplace();
+    phase_ = Phase::kAnswered;
+    answer_tail_->Feed(tail, len);
+    WatchAnswered(exchange_number_);
 }
 
-// The driver does not check the checksum of what it decodes: a bit that
-// noise flipped on the line would be stored as a reading.
-bool BenchHost::AnswerChecksumMatches() const {
-    return ModbusChecksumMatches(answer_.data(), kAnswerLength);
-}
-
-void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
-    if (finished_ || phase_ != Phase::kAwaitingAnswer || exchange != exchange_)
-        return;
-    Lose(TimeoutReason(), LostNote());
-}
-
-// Bytes, but fewer than an answer, is a short one; nothing past the echo
-// is no answer.
-LossReason BenchHost::TimeoutReason() const {
-    return answer_.empty() ? LossReason::kNoAnswer : LossReason::kShort;
-}
-
-std::string BenchHost::LostNote() const {
-    const std::string within = " within " + std::to_string(options_.timeout_ms) + " ms";
-    if (options_.echo && echo_.size() < request_.size())
-        return "lost: " + std::to_string(echo_.size()) + " of " + std::to_string(request_.size()) +
-               " echo bytes, no answer" + within;
-    if (answer_.empty())
-        return "lost: no answer" + within;
-    return "lost: " + std::to_string(answer_.size()) + " bytes, no complete answer" + within;
-}
-
-// Waits until the line has been silent for the answer timeout since the
-// decoded answer or anything after it.
-void BenchHost::ConfirmWhenQuiet(std::uint64_t exchange) {
-    answer_timer_.expires_at(last_activity_ + settle_time_);
-    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
-        if (error || finished_ || phase_ != Phase::kConfirming || exchange != exchange_)
+// In doubt the line must stay silent for the answer timeout; otherwise
+// the silent interval ends the frame and the record waits on (Pending).
+void BenchHost::WatchAnswered(std::uint64_t exchange) {
+    const Clock::duration quiet =
+        InDoubt(Current().station)
+            ? settle_time_
+            : std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval());
+    answer_timer_.expires_at(last_activity_ + quiet);
+    answer_timer_.async_wait([this, exchange, quiet](const boost::system::error_code& error) {
+        if (error || finished_ || phase_ != Phase::kAnswered || exchange != exchange_number_)
             return;
-        if (Clock::now() < last_activity_ + settle_time_)
-            ConfirmWhenQuiet(exchange);
+        if (Clock::now() < last_activity_ + quiet)
+            WatchAnswered(exchange);
+        else if (!answer_tail_->Harmless())
+            Lose(LossReason::kTooLong, answer_tail_->Note());
         else
-            Confirm();
+            AnswerStands();
     });
 }
 
-// One answer, then silence: it was this request's. More bytes right after
-// it: the meter was still answering an earlier request, and the decoded
-// answer may well be that one's.
-void BenchHost::Confirm() {
-    if (followed_bytes_ != 0) {
-        Lose(LossReason::kTooLong, "lost: " + std::to_string(followed_bytes_) +
-                                        " more bytes followed the answer, so it may be an "
-                                        "earlier request's; not stored");
+void BenchHost::AnswerStands() {
+    const std::uint8_t station = Current().station;
+    ExchangeEnd end = EndOf(Outcome::kCompleted, "", false);
+    phase_ = Phase::kIdle;
+    if (InDoubt(station)) {
+        // Confirmed by the line's silence: the owed answer has come.
+        sink_.Commit(std::move(answered_records_));
+        sink_.ThrowIfFailed();
+        owing_.erase(station);
+        doubtful_ = false;
+        Record(end);
+    } else {
+        pending_ = Pending{std::move(end), std::move(answered_records_), *answer_tail_};
+        WatchPending();
+    }
+    ScheduleNext();
+}
+
+// A frame queued behind an answer begins within a few characters of its
+// end; one answer's time of silence leaves none to come.
+void BenchHost::WatchPending() {
+    const Clock::duration quiet = std::min(settle_time_, Exchange::FollowWindow(exchange_line_));
+    pending_timer_.expires_at(last_activity_ + quiet);
+    pending_timer_.async_wait([this, quiet](const boost::system::error_code& error) {
+        if (error || finished_ || !pending_)
+            return;
+        if (Clock::now() < last_activity_ + quiet) {
+            WatchPending();
+            return;
+        }
+        CommitPending();
+        if (rounds_done_ && phase_ == Phase::kIdle)
+            Finish(Ending::kDone);
+    });
+}
+
+void BenchHost::CommitPending() {
+    if (!pending_)
+        return;
+    Pending pending = std::move(*pending_);
+    pending_.reset();
+    pending_timer_.cancel();
+    sink_.Commit(std::move(pending.records));
+    sink_.ThrowIfFailed();
+    Record(pending.end);
+}
+
+void BenchHost::DropPending(const std::string& note) {
+    if (!pending_)
+        return;
+    Pending pending = std::move(*pending_);
+    pending_.reset();
+    pending_timer_.cancel();
+    ExchangeEnd& end = pending.end;
+    end.outcome = Outcome::kLost;
+    end.loss_reason = LossReason::kTooLong;
+    end.reason = note;
+    end.decoded_but_dropped = true;
+    owing_.insert(meters_.At(end.meter).station);
+    doubtful_ = true;
+    Record(end);
+}
+
+void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
+    if (finished_ || phase_ != Phase::kAwaitingAnswer || exchange != exchange_number_)
+        return;
+    if (!exchange_->FirstByteAt())
+        CommitPending();  // the line stayed silent after that answer
+    const Exchange::Loss loss = exchange_->TimedOut(options_.timeout_ms);
+    if (loss.reason != LossReason::kNoAnswer) {
+        Lose(loss.reason, loss.note);
         return;
     }
-    sink_.CommitHeld();
-    sink_.ThrowIfFailed();
-    EndExchange(Outcome::kCompleted, "");
+    // The meter may still answer: nothing goes out until the late limit,
+    // and what comes meanwhile tells whether the timeout was too short.
+    phase_ = Phase::kOwed;
+    last_activity_ = std::max(last_activity_, Clock::now());
+    late_bytes_ = 0;
+    owed_until_ = exchange_->RequestEnd() + late_limit_;
+    answer_timer_.expires_at(owed_until_);
+    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
+        if (!error && !finished_ && phase_ == Phase::kOwed && exchange == exchange_number_)
+            EndOwed();
+    });
+}
+
+void BenchHost::EndOwed() {
+    const Exchange::Loss loss = exchange_->TimedOut(options_.timeout_ms);
+    if (late_bytes_ == 0) {
+        Lose(loss.reason, loss.note);
+        return;
+    }
+    const auto after = [this](Clock::time_point at) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(at - exchange_->RequestEnd());
+    };
+    const std::size_t bytes = late_bytes_;
+    const Clock::time_point last = last_activity_;
+    Lose(LossReason::kLate, LossNotes::Late(options_.timeout_ms, bytes, after(first_late_at_)));
+    Hint(hints_.AfterLate(after(last)));
 }
 
 void BenchHost::Lose(LossReason reason, const std::string& note) {
-    loss_reason_ = reason;
-    EndExchange(Outcome::kLost, note);
-}
-
-// An exchange's bytes that start with an address a station may have
-// (1..247) are another station's answer; any other first byte (broadcast,
-// reserved) starts no answer at all.
-LossReason BenchHost::ReasonForStranger(std::uint8_t first_byte) {
-    constexpr std::uint8_t kHighestStation = 247;
-    return first_byte >= 1 && first_byte <= kHighestStation ? LossReason::kWrongStation
-                                                            : LossReason::kNoise;
-}
-
-// Every exchange ends here, whatever ended it.
-void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
-    const bool decoded_but_dropped = phase_ == Phase::kConfirming && outcome != Outcome::kCompleted;
+    const bool decoded_but_dropped = phase_ == Phase::kAnswered;
+    const std::uint8_t station = Current().station;
+    ExchangeEnd end = EndOf(Outcome::kLost, note, decoded_but_dropped);
+    end.loss_reason = reason;
+    // The line's quiet counts from the exchange's end: the timeout's, for
+    // one that then waited out the late limit.
+    if (phase_ != Phase::kOwed)
+        last_activity_ = Clock::now();
     phase_ = Phase::kIdle;
     answer_timer_.cancel();
-    if (sink_.Holding())
-        sink_.DiscardHeld();
-    last_activity_ = Clock::now();
-    doubtful_ = outcome == Outcome::kCompleted ? false : outcome == Outcome::kLost || doubtful_;
-    if (outcome == Outcome::kLost && loss_reason_ == LossReason::kNoAnswer)
-        owed_until_ = request_end_ + late_limit_;
-
-    Record(ExchangeEnd{Current(), outcome, note, last_activity_ - request_sent_,
-                       decoded_but_dropped, loss_reason_, answer_end_});
+    sink_.TakeHeld();  // dropped: neither published nor stored
+    answered_records_ = {};
+    doubtful_ = true;
+    owing_.insert(station);
+    if (reason == LossReason::kNoAnswer || reason == LossReason::kLate)
+        owed_until_ = std::max(owed_until_, exchange_->RequestEnd() + late_limit_);
+    CommitPending();  // nothing it followed has spoken against it
+    Record(end);
+    Hint(hints_.AfterLoss(reason, exchange_->AnswerStartsWithRequest(),
+                          reason == LossReason::kBadChecksum &&
+                              note.find("sits at") != std::string::npos));
     ScheduleNext();
+}
+
+// A stop in the middle of an exchange: nothing of it is stored.
+void BenchHost::EndExchange(Outcome outcome, const std::string& note) {
+    ExchangeEnd end = EndOf(outcome, note, false);
+    phase_ = Phase::kIdle;
+    answer_timer_.cancel();
+    sink_.TakeHeld();
+    answered_records_ = {};
+    last_activity_ = Clock::now();
+    Record(end);
+    ScheduleNext();
+}
+
+BenchHost::ExchangeEnd BenchHost::EndOf(Outcome outcome, const std::string& note,
+                                        bool decoded_but_dropped) {
+    return ExchangeEnd{current_,
+                       round_,
+                       outcome,
+                       note,
+                       decoded_but_dropped,
+                       LossReason::kNoAnswer,
+                       exchange_->RequestEnd(),
+                       answer_end_,
+                       TakeDetails()};
 }
 
 // The counters, the statistics, the table's row for the meter, the details.
@@ -407,28 +502,30 @@ void BenchHost::Record(const ExchangeEnd& end) {
     switch (end.outcome) {
     case Outcome::kCompleted:
         ++completed_;
+        hints_.AfterCompleted();
         break;
     case Outcome::kLost:
         ++lost_;
         break;
     case Outcome::kStopped:
-        cut_round_ = round_;
+        cut_round_ = end.round;
         break;
     }
-    ShowDetails();
+    ShowDetails(end.details);
+    const MeterLineup::Meter& meter = meters_.At(end.meter);
     if (end.decoded_but_dropped)
-        table_.WriteRowWithoutValues(std::to_string(round_), end.meter.station, completed_, lost_,
+        table_.WriteRowWithoutValues(std::to_string(end.round), meter.station, completed_, lost_,
                                      end.reason);
     else
-        table_.WriteRow(std::to_string(round_), end.meter.station, *end.meter.device, completed_,
+        table_.WriteRow(std::to_string(end.round), meter.station, *meter.device, completed_,
                         lost_, end.reason);
 }
 
 void BenchHost::CountForStatistics(const ExchangeEnd& end) {
-    const MeterKey key = KeyOf(end.meter);
+    const MeterKey key = KeyOf(meters_.At(end.meter));
     switch (end.outcome) {
     case Outcome::kCompleted:
-        statistics_.RoundCompleted(key, end.answer_end);
+        statistics_.RoundCompleted(key, end.request_end, end.answer_end);
         break;
     case Outcome::kLost:
         statistics_.RoundLost(key, end.loss_reason);
@@ -439,40 +536,68 @@ void BenchHost::CountForStatistics(const ExchangeEnd& end) {
     }
 }
 
+void BenchHost::Hint(const std::optional<std::string>& hint) {
+    if (hint)
+        out_ << *hint << std::endl;
+}
+
 // The next meter of the round right away (once the line is quiet), the
 // next round an interval after this one began.
 void BenchHost::ScheduleNext() {
+    if (finished_ || phase_ != Phase::kIdle)
+        return;
     const bool round_over = ++current_ == meters_.Size();
     if (round_over)
         current_ = 0;
-    if (stop_requested_)
+    if (stop_requested_) {
         Finish(Ending::kStopped);
-    else if (round_over && options_.rounds != 0 && round_ >= options_.rounds)
-        Finish(Ending::kDone);
-    else
+    } else if (round_over && options_.rounds != 0 && round_ >= options_.rounds) {
+        rounds_done_ = true;
+        if (!pending_)
+            Finish(Ending::kDone);
+    } else {
         ScheduleExchange(round_over ? round_started_ + interval_ : Clock::now());
+    }
 }
 
 void BenchHost::OnStopSignal() {
     stop_requested_ = true;
-    if (phase_ == Phase::kIdle)
+    switch (phase_) {
+    case Phase::kIdle:
         Finish(Ending::kStopped);
-    else
-        EndExchange(Outcome::kStopped, "stopped: exchange cut short, nothing stored");
+        return;
+    case Phase::kOwed:
+        EndOwed();
+        return;
+    case Phase::kAnswered:
+        if (!InDoubt(Current().station)) {
+            AnswerStands();
+            return;
+        }
+        EndExchange(Outcome::kStopped, LossNotes::NotConfirmed());
+        return;
+    case Phase::kAwaitingAnswer:
+        EndExchange(Outcome::kStopped, LossNotes::Stopped());
+        return;
+    }
 }
 
 void BenchHost::Finish(Ending ending) {
     if (finished_)
         return;
+    if (ending != Ending::kFailed)
+        CommitPending();  // nothing came to speak against it
     finished_ = true;
     if (phase_ != Phase::kIdle) {  // a failure in the middle of an exchange
         cut_round_ = round_;
         statistics_.ExchangeStopped(KeyOf(Current()));
-        sink_.DiscardHeld();
+        sink_.TakeHeld();
         phase_ = Phase::kIdle;
     }
+    pending_.reset();
     round_timer_.cancel();
     answer_timer_.cancel();
+    pending_timer_.cancel();
     boost::system::error_code ignored;
     stop_signals_.cancel(ignored);
     line_.Close();
@@ -520,18 +645,28 @@ void BenchHost::WriteSummary(Ending ending) {
 // With --verbose: the exchange's request and answer frames, the records
 // published and the plug-in's own lines. Without, the plug-in's lines are
 // dropped so they do not pile up.
-void BenchHost::ShowDetails() {
+std::vector<std::string> BenchHost::TakeDetails() {
     const std::vector<std::string> plugin_lines = trace_.TakeLines();
     const std::vector<std::string> notes = sink_.TakeNotes();
+    std::vector<std::string> details;
     if (!options_.verbose)
-        return;
-    if (round_ != 0 && !sink_.LastRequest().empty())
-        out_ << "  -> " << sink_.LastRequest() << '\n';
-    if (!answer_.empty())
-        out_ << "  <- " << answer_.size() << " bytes in " << answer_chunks_
-             << " chunks: " << HexText(answer_.data(), answer_.size()) << '\n';
-    for (const std::string& note : notes)
-        out_ << "  " << note << '\n';
+        return details;
+    if (exchange_) {
+        const std::vector<unsigned char>& request = exchange_->Request();
+        const std::vector<unsigned char>& answer = exchange_->Answer();
+        details.push_back("-> " + HexText(request.data(), request.size()));
+        if (!answer.empty())
+            details.push_back("<- " + std::to_string(answer.size()) + " bytes in " +
+                              std::to_string(exchange_->Chunks()) +
+                              " chunks: " + HexText(answer.data(), answer.size()));
+    }
+    details.insert(details.end(), notes.begin(), notes.end());
     for (const std::string& line : plugin_lines)
-        out_ << "  plug-in: " << line << '\n';
+        details.push_back("plug-in: " + line);
+    return details;
+}
+
+void BenchHost::ShowDetails(const std::vector<std::string>& details) {
+    for (const std::string& line : details)
+        out_ << "  " << line << '\n';
 }

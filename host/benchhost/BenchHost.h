@@ -1,6 +1,8 @@
 #pragma once
 
 #include "BenchSink.h"
+#include "Exchange.h"
+#include "LineHints.h"
 #include "LossReason.h"
 #include "MeterLineup.h"
 #include "PollStatistics.h"
@@ -13,7 +15,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,29 +29,34 @@ struct BenchOptions;
 // Drives the configured meters of one line the way the controller does:
 // at every round each meter in turn, one exchange at a time: RefreshStatus
 // (the meter sends its request), then each chunk of received bytes to
-// process() until it reports the exchange over, or the answer timeout ends
-// it as lost. Rounds start every interval; no request goes out before the
-// line has been quiet for the silent interval; bytes that arrive outside an
-// exchange are dropped.
+// process() until it holds the whole answer, or the answer timeout ends
+// the exchange as lost. Rounds start every interval; no request goes out
+// before the line has been quiet for the silent interval.
 //
-// A meter gets only the bytes of its own exchange, and only when the first
-// of them is its station address: an answer from another station (a late
-// one, a wrong one) or noise ends the exchange as lost without reaching it.
-// Once a whole answer is in, its checksum must match its bytes, or the
-// exchange is lost before the meter decodes it. With an echoing adapter,
-// the echo of the request is checked and dropped first; one that differs
-// from the request ends the exchange as lost.
+// What reaches the meter is judged first (Exchange): the echo, the station
+// address, an answer too early to be this request's, the checksum. A
+// decoded answer's record is held until the line shows it was this
+// request's; the rule, once:
 //
-// A Modbus answer does not say which request it answers, so after a
-// request that drew no answer at all the host sends nothing, to any
-// station, until the late limit has passed since that request: a late
-// answer comes while the line is quiet and is dropped, never taken for the
-// next request's. After any other lost exchange, or bytes outside an
-// exchange, the host doubts the line: it sends no request until the line
-// has been silent for the answer timeout, and holds back the record of the
-// next decoded answer until the line has stayed silent that long after it:
-// bytes that follow (a second answer queued behind a late one) drop the
-// record and lose the round.
+//   A Modbus answer does not say which request it answers. An answer is a
+//   request's own when it came after the request could be heard and
+//   nothing that may be another answer follows it. So a record is stored
+//   once the line has stayed quiet after its answer (stray bytes that
+//   cannot begin a frame aside), or once the next request's answer begins
+//   in its own time; bytes that may begin a frame right after it, or a
+//   next answer that begins too early to be the next request's, drop it.
+//   A station whose exchange was lost owes an answer, and keeps owing it
+//   until one of its own answers has been confirmed by the line staying
+//   silent for the answer timeout after it; other stations' exchanges do
+//   not settle it. After a request that drew nothing at all, nothing is
+//   sent to any station until the late limit has passed; after any other
+//   loss, or bytes outside an exchange, the host doubts the line: the next
+//   request waits for the answer timeout's silence, and the next answer is
+//   confirmed the same way.
+//
+// One case remains that no host can tell: an answer later than the late
+// limit that lands in its station's next exchange, when the meter sends
+// nothing of its own for that next request.
 //
 // SIGINT, SIGTERM and SIGHUP stop at once, cutting an exchange short; the
 // summary line and then the statistics end every run, also one that a
@@ -78,49 +87,68 @@ private:
     enum class Phase {
         kIdle,            // between exchanges
         kAwaitingAnswer,  // request sent, bytes go to the meter
-        kConfirming,      // an answer decoded in doubt, its record held back
+        kAnswered,        // the whole answer decoded, its record held, the line watched
+        kOwed,            // no answer within the timeout: waiting out the late limit
     };
     enum class Outcome { kCompleted, kLost, kStopped };
     enum class Ending { kDone, kStopped, kFailed };
 
     // How one exchange ended: all a round's bookkeeping needs.
     struct ExchangeEnd {
-        const MeterLineup::Meter& meter;
+        std::size_t meter;
+        std::uint64_t round;
         Outcome outcome;
         std::string reason;  // empty for a completed exchange
-        Clock::duration response_time;  // from the request to the end
         bool decoded_but_dropped;
         LossReason loss_reason;  // for a lost exchange
+        Clock::time_point request_end;
         Clock::time_point answer_end;  // of a completed one: its last byte's arrival
+        std::vector<std::string> details;  // --verbose lines of the exchange
+    };
+
+    // A completed exchange whose record waits for the line to show that
+    // its answer was its request's.
+    struct Pending {
+        ExchangeEnd end;
+        BenchSink::Held records;
+        AnswerTail tail;
     };
 
     MeterLineup::Meter& Current() { return meters_.At(current_); }
     void LoadNewestRecord(MeterLineup::Meter& meter);
     void ScheduleExchange(Clock::time_point at);
     Clock::duration QuietBeforeRequest() const;
+    bool InDoubt(std::uint8_t station) const;
     void BeginExchange();
+    void NoteQuietWait(Clock::time_point now);
     void Receive();
     void OnReceived(unsigned char* data, std::size_t len);
-    void TakeExchangeBytes(unsigned char* data, std::size_t len);
-    std::size_t TakeEcho(const unsigned char* data, std::size_t len);
-    void GiveToMeter(unsigned char* data, std::size_t len);
-    bool AnswerChecksumMatches() const;
+    void TakeExchangeBytes(unsigned char* data, std::size_t len, Clock::time_point at);
+    void JudgeNextAnswerStart(Clock::time_point at);
+    enum class MeterTook { kMore, kDecoded, kEnded };
+    MeterTook GiveToMeter(unsigned char* data, std::size_t len);
+    void Answered(const unsigned char* tail, std::size_t len);
+    void WatchAnswered(std::uint64_t exchange);
+    void AnswerStands();
     void OnAnswerTimeout(std::uint64_t exchange);
-    void ConfirmWhenQuiet(std::uint64_t exchange);
-    void Confirm();
-    void EndExchange(Outcome outcome, const std::string& note);
+    void EndOwed();
+    void CommitPending();
+    void DropPending(const std::string& note);
+    void WatchPending();
     void Lose(LossReason reason, const std::string& note);
-    static LossReason ReasonForStranger(std::uint8_t first_byte);
-    void CountForStatistics(const ExchangeEnd& end);
-    void WriteStatistics(Ending ending);
+    void EndExchange(Outcome outcome, const std::string& note);
+    ExchangeEnd EndOf(Outcome outcome, const std::string& note, bool decoded_but_dropped);
     void Record(const ExchangeEnd& end);
+    void CountForStatistics(const ExchangeEnd& end);
+    void Hint(const std::optional<std::string>& hint);
+    void WriteStatistics(Ending ending);
     void ScheduleNext();
     void OnStopSignal();
     void Finish(Ending ending);
     void WriteSummary(Ending ending);
-    void ShowDetails();
-    std::string LostNote() const;
-    LossReason TimeoutReason() const;
+    std::vector<std::string> TakeDetails();
+    void ShowDetails(const std::vector<std::string>& details);
+    void ShowDetails() { ShowDetails(TakeDetails()); }
 
     boost::asio::io_context& io_;
     SerialLine& line_;
@@ -132,9 +160,12 @@ private:
     BenchSink sink_;
     RoundTable table_;
     PollStatistics statistics_;
+    LineHints hints_;
     boost::asio::steady_timer round_timer_;
     boost::asio::steady_timer answer_timer_;
+    boost::asio::steady_timer pending_timer_;
     boost::asio::signal_set stop_signals_;
+    Exchange::Line exchange_line_;
     Clock::duration interval_;
     Clock::duration answer_timeout_;
     Clock::duration settle_time_;
@@ -146,21 +177,23 @@ private:
     std::uint64_t lost_ = 0;
     std::uint64_t cut_round_ = 0;
     std::uint64_t dropped_bytes_ = 0;
-    std::uint64_t exchange_ = 0;
+    std::uint64_t exchange_number_ = 0;
     Phase phase_ = Phase::kIdle;
     bool doubtful_ = false;
+    std::set<std::uint8_t> owing_;  // stations whose answer is owed
     bool stop_requested_ = false;
+    bool rounds_done_ = false;  // the last round is over; a pending record still waits
     bool finished_ = false;
     Clock::time_point round_started_;
     Clock::time_point request_sent_;
-    Clock::time_point request_end_;  // the request's last byte on the line
     Clock::time_point owed_until_;  // an unanswered request's answer may come until then
     Clock::time_point last_activity_;
-    Clock::time_point answer_end_;  // when the decoded answer's last chunk came
-    LossReason loss_reason_ = LossReason::kNoAnswer;  // of the exchange being lost
-    std::vector<unsigned char> request_;  // as sent, for the echo check
-    std::vector<unsigned char> echo_;     // the echo heard so far
-    std::vector<unsigned char> answer_;
-    std::size_t answer_chunks_ = 0;
-    std::size_t followed_bytes_ = 0;
+    std::optional<Clock::time_point> quiet_wait_since_;  // a request waiting for a quiet line
+    std::optional<Exchange> exchange_;
+    std::optional<AnswerTail> answer_tail_;  // while Answered
+    BenchSink::Held answered_records_;       // while Answered
+    Clock::time_point answer_end_;
+    std::size_t late_bytes_ = 0;  // while Owed
+    Clock::time_point first_late_at_;
+    std::optional<Pending> pending_;
 };

@@ -25,6 +25,7 @@ struct RawOptions {
     long long baud = 0;
     std::string parity;
     int stop_bits = 0;
+    bool no_checksum = false;
 };
 
 po::options_description Describe(BenchOptions& options, RawOptions& raw) {
@@ -46,6 +47,9 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
         ("stop-bits", po::value(&raw.stop_bits)->value_name("1|2"), "stop bits (default 1)")
         ("echo", po::bool_switch(&options.echo),
          "the adapter echoes every byte sent: check and drop the echo of each request")
+        ("no-checksum", po::bool_switch(&raw.no_checksum),
+         "hand answers to the driver without checking their checksum, as the controller's "
+         "framework may: an answer damaged on the line is then decoded as a reading")
         ("history", po::value(&options.history_path)->value_name("FILE"),
          "SQLite file for the device history")
         ("stats-json", po::value(&options.stats_json_path)->value_name("FILE"),
@@ -196,6 +200,7 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     options.timeout_ms = NotNegative(raw.timeout_ms, "timeout");
     options.late_limit_ms = NotNegative(raw.late_limit_ms, "late-limit");
     options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
+    options.check_checksum = !raw.no_checksum;
     if (given.count("timeout") != 0 && (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs))
         UsageError("--timeout must be from 1 to 60000 ms");
     if (given.count("late-limit") != 0 &&

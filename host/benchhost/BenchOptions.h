@@ -30,6 +30,7 @@ struct BenchOptions {
     std::optional<Parity> parity;
     std::optional<int> stop_bits;
     bool echo = false;  // the adapter echoes what the host sends
+    bool check_checksum = true;  // an answer's checksum checked before the meter decodes it
     bool verbose = false;
     bool dump = false;
     bool csv = false;

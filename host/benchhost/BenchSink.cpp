@@ -37,18 +37,18 @@ BenchSink::~BenchSink() {
 void BenchSink::Published(SMDVDevice&, int data_id, const unsigned char* data, unsigned int len) {
     ++decoded_;
     if (holding_)
-        ++held_published_;
+        ++held_.published;
     else
         ++published_;
     if (verbose_)
-        notes_.push_back((holding_ ? "held back: published under " : "published under ") +
+        notes_.push_back("published under " +
                          std::to_string(data_id) + ", " + std::to_string(len) +
                          " bytes: " + HexText(data, len));
 }
 
 void BenchSink::HistoryStored(SMDVDevice& device, const unsigned char* data, unsigned int len) {
     if (holding_) {
-        held_history_.push_back({device.DataId(), LocalTimeNow(), {data, data + len}});
+        held_.history.push_back({device.DataId(), LocalTimeNow(), {data, data + len}});
         return;
     }
     Store(device.DataId(), LocalTimeNow(), data, len);
@@ -66,18 +66,16 @@ void BenchSink::Store(std::uint32_t data_id, const std::string& stored_at,
     }
 }
 
-void BenchSink::CommitHeld() {
+BenchSink::Held BenchSink::TakeHeld() {
     holding_ = false;
-    published_ += std::exchange(held_published_, 0);
-    for (const HeldRecord& record : std::exchange(held_history_, {}))
-        Store(record.data_id, record.stored_at, record.bytes.data(),
-              static_cast<unsigned int>(record.bytes.size()));
+    return std::exchange(held_, {});
 }
 
-void BenchSink::DiscardHeld() {
-    holding_ = false;
-    held_published_ = 0;
-    held_history_.clear();
+void BenchSink::Commit(Held held) {
+    published_ += held.published;
+    for (const HeldRecord& record : held.history)
+        Store(record.data_id, record.stored_at, record.bytes.data(),
+              static_cast<unsigned int>(record.bytes.size()));
 }
 
 void BenchSink::Transmit(SMDSPDevice&, const unsigned char* data, unsigned int len) {

@@ -19,9 +19,8 @@ class SerialLine;
 // once the call has returned.
 //
 // While records are held, what the meter publishes and stores is kept back
-// until CommitHeld() (counted and stored then) or DiscardHeld() (dropped):
-// the host holds a round's record while it cannot yet tell whether the
-// answer was its own.
+// (TakeHeld()) until the host knows the answer was its request's: then
+// Commit() counts and stores them; dropped, they are neither.
 class BenchSink : public FrameworkSink {
 public:
     BenchSink(SerialLine& line, HistoryStore& history, bool verbose);
@@ -36,11 +35,21 @@ public:
 
     void ThrowIfFailed();
 
+    struct HeldRecord {
+        std::uint32_t data_id;
+        std::string stored_at;
+        std::vector<unsigned char> bytes;
+    };
+    // One exchange's records: what it published and stored.
+    struct Held {
+        std::uint64_t published = 0;
+        std::vector<HeldRecord> history;
+    };
+
     void HoldRecords() { holding_ = true; }
-    bool Holding() const { return holding_; }
-    // Both end holding.
-    void CommitHeld();
-    void DiscardHeld();
+    // Ends holding; returns what was held.
+    Held TakeHeld();
+    void Commit(Held held);
 
     // Verbose lines (published records) since the last call.
     std::vector<std::string> TakeNotes();
@@ -55,12 +64,6 @@ public:
     std::uint64_t HistoryCount() const { return history_rows_; }
 
 private:
-    struct HeldRecord {
-        std::uint32_t data_id;
-        std::string stored_at;
-        std::vector<unsigned char> bytes;
-    };
-
     void Store(std::uint32_t data_id, const std::string& stored_at, const unsigned char* data,
                unsigned int len);
 
@@ -75,6 +78,5 @@ private:
     std::uint64_t published_ = 0;
     std::uint64_t history_rows_ = 0;
     bool holding_ = false;
-    std::uint64_t held_published_ = 0;
-    std::vector<HeldRecord> held_history_;
+    Held held_;
 };

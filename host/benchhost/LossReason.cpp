@@ -17,6 +17,10 @@ constexpr LossReasonNames kNames[] = {
     {LossReason::kEchoMismatch, "echo mismatch", "echo_mismatch"},
     {LossReason::kNoise, "noise", "noise"},
     {LossReason::kBadChecksum, "bad checksum", "bad_checksum"},
+    {LossReason::kTooEarly, "too early", "too_early"},
+    {LossReason::kStandardForm, "standard form", "standard_form"},
+    {LossReason::kException, "exception", "exception"},
+    {LossReason::kLate, "late", "late"},
 };
 static_assert(sizeof kNames / sizeof kNames[0] == kLossReasonCount, "a name for every reason");
 

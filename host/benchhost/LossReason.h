@@ -12,14 +12,19 @@ enum class LossReason {
     kEchoMismatch,  // the adapter's echo was not the request sent
     kNoise,         // bytes that are no answer at all
     kBadChecksum,   // an answer whose bytes do not match its own checksum
+    kTooEarly,      // a whole answer sooner than the line can carry one after the request
+    kStandardForm,  // the standard 47-byte answer, not the driver's 58-byte block
+    kException,     // a Modbus exception answer
+    kLate,          // nothing within the timeout, then bytes before the late limit
 };
 
-constexpr std::size_t kLossReasonCount = 7;
+constexpr std::size_t kLossReasonCount = 11;
 
 constexpr std::array<LossReason, kLossReasonCount> kLossReasons = {
     LossReason::kNoAnswer,      LossReason::kShort, LossReason::kTooLong,
     LossReason::kWrongStation,  LossReason::kEchoMismatch, LossReason::kNoise,
-    LossReason::kBadChecksum,
+    LossReason::kBadChecksum,   LossReason::kTooEarly, LossReason::kStandardForm,
+    LossReason::kException,     LossReason::kLate,
 };
 
 // "no answer", "short", ...: for the printed table.

@@ -41,6 +41,18 @@ void PollStatistics::RoundCompleted(const MeterKey& meter, Clock::time_point ans
     }
 }
 
+void PollStatistics::RoundCompleted(const MeterKey& meter, Clock::time_point request_end,
+                                    Clock::time_point answer_end) {
+    MeterEntry& entry = Entry(meter);
+    entry.tally.Completed();
+    line_.Completed();
+    const ResponseTimeHistogram::Duration response = answer_end - request_end;
+    entry.tally.AddResponseTime(response);
+    line_.AddResponseTime(response);
+    if (entry.open_request_end == request_end)
+        entry.open_request_end.reset();
+}
+
 void PollStatistics::RoundLost(const MeterKey& meter, LossReason reason) {
     MeterEntry& entry = Entry(meter);
     entry.tally.Lost(reason);

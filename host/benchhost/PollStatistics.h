@@ -31,6 +31,10 @@ public:
 
     void RequestSent(const MeterKey& meter, Clock::time_point request_end);
     void RoundCompleted(const MeterKey& meter, Clock::time_point answer_end);
+    // A round completed whose request ended at `request_end`: its record may
+    // be settled after the next request went out.
+    void RoundCompleted(const MeterKey& meter, Clock::time_point request_end,
+                        Clock::time_point answer_end);
     void RoundLost(const MeterKey& meter, LossReason reason);
     // A stop signal cut the exchange short: not counted as completed or lost.
     void ExchangeStopped(const MeterKey& meter);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Every sentence with which the live table says why an exchange was lost,
+// in one place.
+namespace LossNotes {
+
+std::string EchoMismatch(const std::vector<unsigned char>& echo);
+std::string EchoMissing(std::size_t heard, std::size_t expected, unsigned long timeout_ms);
+std::string Stranger(std::uint8_t first_byte, std::uint8_t station);
+// The answer's checksum fails; names a checksum that matches elsewhere in it.
+std::string BadChecksum(const std::vector<unsigned char>& answer);
+std::string TooEarly(std::chrono::microseconds after_request, std::chrono::microseconds floor);
+std::string Followed(std::size_t bytes);
+std::string FollowedEarly();
+std::string FollowedLater();
+std::string NoAnswer(unsigned long timeout_ms);
+std::string Incomplete(std::size_t bytes, unsigned long timeout_ms);
+std::string StandardForm(std::size_t bytes);
+std::string Exception(std::uint8_t code);
+std::string Late(unsigned long timeout_ms, std::size_t bytes, std::chrono::milliseconds after_request);
+std::string Overflow();
+std::string Stopped();
+std::string NotConfirmed();
+
+}  // namespace LossNotes

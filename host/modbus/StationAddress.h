@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+// The addresses a Modbus station may have: 0 is the broadcast, 248..255
+// are reserved.
+namespace StationAddress {
+
+constexpr unsigned int kLowest = 1;
+constexpr unsigned int kHighest = 247;
+
+constexpr bool Valid(unsigned int address) {
+    return address >= kLowest && address <= kHighest;
+}
+
+}  // namespace StationAddress
