@@ -288,3 +288,32 @@ TEST_F(BenchHostLineTest, SerialSettingsSetTheLineAndItsTiming) {
 }
 
 }  // namespace
+
+// A late answer that comes past the late limit, after another station's
+// exchange has completed, lands in its own station's next exchange: the
+// station still owes it, so that answer waits for the line's silence, and
+// the one queued behind it voids it. Swept across the window in which it
+// lands there, at two paces.
+TEST_F(BenchHostLineTest, AnOwedAnswerIsNeverStoredAsTheNextRoundsWhateverOtherStationsDo) {
+    struct Pace {
+        std::vector<std::string> options;
+        std::vector<int> lateness_ms;
+    };
+    const std::vector<Pace> paces = {
+        {{"--timeout", "150", "--interval", "0.05"}, {800, 850, 900, 950, 1000, 1050}},
+        {{"--interval", "0"}, {2700}},
+    };
+    for (const Pace& pace : paces)
+        for (int late : pace.lateness_ms) {
+            SCOPED_TRACE("--sim-late " + std::to_string(late));
+            std::filesystem::remove(History());
+            std::vector<std::string> args = Line({1, 2});
+            args.insert(args.end(), pace.options.begin(), pace.options.end());
+            args.insert(args.end(), {"--rounds", "6", "--sim-late", std::to_string(late),
+                                     "--sim-fault", "late@1:4"});
+            ASSERT_EQ(RunHost(args), 0) << err;
+            const Lost lost = CheckOwnRecords();
+            EXPECT_EQ(lost.count({4, 1}), 1u) << out;
+            EXPECT_LE(lost.size(), 3u) << out;
+        }
+}
