@@ -609,7 +609,8 @@ void BenchHost::Finish(Ending ending) {
 // A run that failed already has its error to report: a statistics file
 // that cannot be written then is only noted, not thrown over it.
 void BenchHost::WriteStatistics(Ending ending) {
-    const StatisticsReport report = statistics_.Report();
+    StatisticsReport report = statistics_.Report();
+    report.checksum_checked = options_.check_checksum;
     WriteStatisticsText(out_, report);
     out_.flush();
     if (options_.stats_json_path.empty())
@@ -639,6 +640,8 @@ void BenchHost::WriteSummary(Ending ending) {
          << " stored in " << history_.Path();
     if (dropped_bytes_ != 0)
         out_ << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
+    if (!options_.check_checksum)
+        out_ << "; checksums not checked";
     out_ << std::endl;
 }
 

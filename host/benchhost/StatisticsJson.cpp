@@ -78,6 +78,7 @@ Json::Value StatisticsToJson(const StatisticsReport& report) {
     Json::Value root(Json::objectValue);
     root["run_seconds"] = report.run_seconds;
     root["line_settings"] = LineSettingsJson(report.line);
+    root["checksum_checked"] = report.checksum_checked;
     root["poll_ms"] = report.poll_ms;
     root["wire_limit_polls_per_second"] = report.wire_limit_polls_per_second;
     Json::Value& meters = root["meters"] = Json::Value(Json::arrayValue);

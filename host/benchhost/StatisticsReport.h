@@ -14,6 +14,7 @@ struct StatisticsReport {
     double poll_ms = 0.0;                    // wire time of one poll
     double wire_limit_polls_per_second = 0.0;
     double run_seconds = 0.0;                // first request to the end of the run
+    bool checksum_checked = true;            // answers checked before the meter decodes them
     std::vector<std::pair<MeterKey, PollFigures>> meters;
     PollFigures line_total;
 };

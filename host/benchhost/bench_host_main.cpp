@@ -122,6 +122,7 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
     out << line.Path() << " at "
         << line.Baud() << " baud " << line.Settings().Framing()
         << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "")
+        << (options.check_checksum ? "" : ", checksums not checked")
         << "; a round every " << options.interval_seconds << " s, ";
     if (options.rounds != 0)
         out << options.rounds << " rounds";

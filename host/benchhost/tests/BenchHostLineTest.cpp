@@ -1,6 +1,7 @@
 // Several meters on one simulated line, polled through the real qvt7702.so:
 // every stored and published record is the own answer of its own meter.
 #include "HistoryStore.h"
+#include "JsonFile.h"
 #include "MeterRecord.h"
 #include "ScratchDirectory.h"
 #include "SimulatedReadings.h"
@@ -316,4 +317,32 @@ TEST_F(BenchHostLineTest, AnOwedAnswerIsNeverStoredAsTheNextRoundsWhateverOtherS
             EXPECT_EQ(lost.count({4, 1}), 1u) << out;
             EXPECT_LE(lost.size(), 3u) << out;
         }
+}
+
+// As the controller's framework may, --no-checksum hands every answer to
+// the driver: a damaged one is then decoded as a reading, and every place
+// that reports the run says the checksums were not checked.
+TEST_F(BenchHostLineTest, WithoutTheChecksumCheckADamagedAnswerIsStoredAndTheRunSaysSo) {
+    const std::string json = scratch.File("stats.json");
+    struct Row {
+        std::vector<std::string> extra;
+        int completed;
+        bool checked;
+    };
+    for (const Row& row : std::vector<Row>{{{}, 2, true}, {{"--no-checksum"}, 3, false}}) {
+        std::filesystem::remove(History());
+        std::vector<std::string> args = Line({1});
+        args.insert(args.end(), {"--rounds", "3", "--interval", "0", "--sim-fault", "corrupt@2",
+                                 "--stats-json", json});
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        ASSERT_EQ(RunHost(args), 0) << err;
+        const std::string marked = "checksums not checked";
+        EXPECT_EQ(out.find(", " + marked + "; a round every") != std::string::npos, !row.checked) << out;
+        EXPECT_EQ(out.find(" stored in " + History() + "; " + marked) != std::string::npos,
+                  !row.checked)
+            << out;
+        EXPECT_EQ(ReadJsonFile(json)["checksum_checked"].asBool(), row.checked);
+        HistoryStore store(History(), HistoryStore::Access::kReadOnly);
+        EXPECT_EQ(store.All().size(), static_cast<std::size_t>(row.completed)) << out;
+    }
 }
