@@ -177,7 +177,11 @@ TEST_F(BenchHostLineTest, ALateAnswerCostsItsExchangeAndPastTheLateLimitTheNext)
     // Station 2 answers at once; station 1's late answer follows it before
     // the line has been silent long enough, so station 2's is held back
     // and dropped.
-    EXPECT_NE(out.find("lost: 58 more bytes followed the answer"), std::string::npos) << out;
+    const std::size_t note = out.find("lost: 58 more bytes followed the answer");
+    ASSERT_NE(note, std::string::npos) << out;
+    // Its row shows no values: the meter decoded them, but they are no reading.
+    const std::size_t row = out.rfind('\n', note) + 1;
+    EXPECT_EQ(out.substr(row, note - row).find('.'), std::string::npos) << out.substr(row, note - row);
 }
 
 // Another station's answer and noise never reach the meter; faults named
@@ -345,4 +349,38 @@ TEST_F(BenchHostLineTest, WithoutTheChecksumCheckADamagedAnswerIsStoredAndTheRun
         HistoryStore store(History(), HistoryStore::Access::kReadOnly);
         EXPECT_EQ(store.All().size(), static_cast<std::size_t>(row.completed)) << out;
     }
+}
+
+// The line's pace, from the statistics file: a fault's doubt ends with the
+// next confirmed answer (twenty rounds back to back stay near the wire's
+// pace, not a timeout each), response times run from the request's end
+// (never below what the line can carry, nor the request's own time
+// above), and rounds start an interval after the previous round began.
+TEST_F(BenchHostLineTest, TheLineKeepsItsPaceAfterAFaultAndRoundsStartAnIntervalApart) {
+    const std::string json = scratch.File("stats.json");
+    std::vector<std::string> args = Line({1});
+    args.insert(args.end(), {"--rounds", "20", "--interval", "0", "--sim-fault", "noise@3",
+                             "--stats-json", json});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    Json::Value stats = ReadJsonFile(json);
+    // 20 polls of 76 ms and one settling of the 500 ms timeout; a doubt
+    // never cleared would wait out a timeout every round (over 10 s).
+    EXPECT_LT(stats["run_seconds"].asDouble(), 5.0) << out;
+    // 58 characters and the 1.5 that end a frame: 61.48 ms at 9600 baud;
+    // counted from the request's start it would be 8.33 ms more.
+    const double min_ms = stats["line"]["response_ms"]["min"].asDouble();
+    EXPECT_GE(min_ms, 61.48) << out;
+    EXPECT_LT(min_ms, 70.0) << out;
+    EXPECT_LE(stats["line"]["line_use_percent"].asDouble(), 100.0) << out;
+
+    // Three meters take about 210 ms a round: started 300 ms apart, five
+    // rounds end after about 1.41 s; started 300 ms after the last ended,
+    // after about 2.25 s.
+    std::filesystem::remove(History());
+    args = Line({1, 2, 3});
+    args.insert(args.end(), {"--rounds", "5", "--interval", "0.3", "--stats-json", json});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    stats = ReadJsonFile(json);
+    EXPECT_GT(stats["run_seconds"].asDouble(), 1.2) << out;
+    EXPECT_LT(stats["run_seconds"].asDouble(), 1.8) << out;
 }
