@@ -384,3 +384,26 @@ TEST_F(BenchHostLineTest, TheLineKeepsItsPaceAfterAFaultAndRoundsStartAnInterval
     EXPECT_GT(stats["run_seconds"].asDouble(), 1.2) << out;
     EXPECT_LT(stats["run_seconds"].asDouble(), 1.8) << out;
 }
+
+// An answer that comes after the timeout but within the late limit is
+// named as late, counted so, and the run says which timeout would take it.
+TEST_F(BenchHostLineTest, AnAnswerJustAfterTheTimeoutIsLateAndTheRunSuggestsATimeout) {
+    const std::string json = scratch.File("stats.json");
+    std::vector<std::string> args = Line({1});
+    args.insert(args.end(), {"--rounds", "3", "--interval", "0", "--timeout", "150",
+                             "--late-limit", "600", "--sim-late", "250", "--sim-fault", "late@2",
+                             "--stats-json", json});
+    ASSERT_EQ(RunHost(args), 0) << err;
+    EXPECT_EQ(CheckOwnRecords(), (Lost{{2, 1}}));
+    EXPECT_NE(out.find("lost: no answer within 150 ms; 58 bytes came later, the first "),
+              std::string::npos)
+        << out;
+    // The answer ends about 250 + 61 ms after its request: a quarter more,
+    // in steps of 50 ms.
+    EXPECT_NE(out.find("hint: answers come after the timeout (one ended "), std::string::npos) << out;
+    const std::size_t suggested = out.find("try --timeout ");
+    ASSERT_NE(suggested, std::string::npos) << out;
+    const unsigned long timeout = std::stoul(out.substr(suggested + 14));
+    EXPECT_TRUE(timeout == 400 || timeout == 450) << out;
+    EXPECT_EQ(ReadJsonFile(json)["line"]["lost_by_reason"]["late"].asUInt(), 1u);
+}
