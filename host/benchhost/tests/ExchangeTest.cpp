@@ -69,7 +69,7 @@ Outcome Feed(const Exchange::Line& line, const std::vector<unsigned char>& bytes
 const microseconds kOnTime = kCharacter * 70;
 
 TEST(ExchangeTest, AWholeAnswerIsTheRequestsOnlyWhenTheLineCouldHaveCarriedItSinceTheRequest) {
-    // 58 characters and the 1.5 that end a frame: 61.48 ms at 9600 baud.
+    // 58 characters and the 1.5 that end a frame: 61.98 ms at 9600 baud.
     const microseconds floor =
         std::chrono::duration_cast<microseconds>(Exchange::AnswerFloor(LineOf()));
     EXPECT_EQ(floor, kCharacter * 3 / 2 + kCharacter * 58);
