@@ -1,6 +1,5 @@
 #include "BenchSink.h"
 
-#include "FrameworkProbe.h"
 #include "HexText.h"
 #include "HistoryStore.h"
 #include "SMDSPDevice.h"
@@ -24,14 +23,10 @@ std::string LocalTimeNow() {
 }  // namespace
 
 BenchSink::BenchSink(SerialLine& line, HistoryStore& history, bool verbose)
-    : line_(line), history_(history), verbose_(verbose) {
-    FrameworkProbe::Instance().sink = this;
-}
+    : line_(line), history_(history), verbose_(verbose), replaced_(FrameworkSink::Install(this)) {}
 
 BenchSink::~BenchSink() {
-    FrameworkProbe& probe = FrameworkProbe::Instance();
-    if (probe.sink == this)
-        probe.sink = nullptr;
+    FrameworkSink::Install(replaced_);
 }
 
 void BenchSink::Published(SMDVDevice&, int data_id, const unsigned char* data, unsigned int len) {

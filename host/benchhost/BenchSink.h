@@ -12,7 +12,8 @@ class SerialLine;
 
 // Where the stand-in framework's output goes on the bench: requests onto
 // the serial line, history records into the history store, published
-// records counted. Installed as the framework's sink while it lives.
+// records counted. Installed as the framework's sink while it lives; the
+// sink it replaced comes back after it.
 //
 // A failure while the plug-in is calling in (a line or database error) is
 // kept, not thrown through the plug-in's code; ThrowIfFailed() raises it
@@ -70,6 +71,7 @@ private:
     SerialLine& line_;
     HistoryStore& history_;
     bool verbose_;
+    FrameworkSink* replaced_;
     std::exception_ptr failure_;
     std::vector<std::string> notes_;
     std::string last_request_;

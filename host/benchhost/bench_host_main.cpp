@@ -7,7 +7,6 @@
 #include "BenchOptions.h"
 #include "DataIdChoice.h"
 #include "DeviceSettings.h"
-#include "FrameworkProbe.h"
 #include "Gnuplot.h"
 #include "HistoryPlot.h"
 #include "HistoryReport.h"
@@ -135,7 +134,6 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
 
 int Poll(const BenchOptions& given) {
     BenchHost::HoldStopSignals();
-    FrameworkProbe::Instance().recording = false;
     PluginTraceCapture trace;
     std::ostream out(trace.Original());
     PluginLibrary plugin(given.plugin_path);

@@ -3,17 +3,15 @@
 // transmission is logged and handed to that sink.
 #include "SMDSPDevice.h"
 
-#include "FrameworkProbe.h"
 #include "FrameworkSink.h"
 
 SMDSPDevice::SMDSPDevice() = default;
 SMDSPDevice::~SMDSPDevice() = default;
 
 void SMDSPDevice::Reset() {
-    FrameworkProbe& probe = FrameworkProbe::Instance();
-    if (probe.Recording())
-        probe.Record(FrameworkCall("Reset", this));
-    probe.ThrowIfFailing("Reset");
+    FrameworkSink& sink = FrameworkSink::Current();
+    if (sink.WantsCalls())
+        sink.Called(FrameworkCall("Reset", this));
     rx_length_ = 0;
 }
 
@@ -26,13 +24,12 @@ int SMDSPDevice::Init(std::weak_ptr<SMDController>, unsigned int data_id, const 
 // answer cut short, or one with bytes to spare) would otherwise shift every
 // later answer off its expected length, so they are dropped first.
 int SMDSPDevice::RefreshStatus() {
-    FrameworkProbe& probe = FrameworkProbe::Instance();
-    if (probe.Recording())
-        probe.Record(FrameworkCall("RefreshStatus", this));
-    probe.ThrowIfFailing("RefreshStatus");
+    FrameworkSink& sink = FrameworkSink::Current();
+    if (sink.WantsCalls())
+        sink.Called(FrameworkCall("RefreshStatus", this));
     if (rx_length_ != 0)
         Reset();
-    return probe.refresh_status_result;
+    return sink.RefreshStatusResult();
 }
 
 bool SMDSPDevice::IsProcessing() {
@@ -44,15 +41,13 @@ bool SMDSPDevice::IsStalled() {
 }
 
 int SMDSPDevice::SendData(const unsigned char* data, unsigned int len) {
-    FrameworkProbe& probe = FrameworkProbe::Instance();
-    if (probe.Recording()) {
+    FrameworkSink& sink = FrameworkSink::Current();
+    if (sink.WantsCalls()) {
         FrameworkCall call("SendData", this);
         call.bytes.assign(data, data + len);
-        probe.Record(std::move(call));
+        sink.Called(std::move(call));
     }
-    probe.ThrowIfFailing("SendData");
-    if (probe.sink != nullptr)
-        probe.sink->Transmit(*this, data, len);
+    sink.Transmit(*this, data, len);
     return static_cast<int>(len);
 }
 

@@ -1,7 +1,7 @@
 // Stand-in implementation of the framework's Modbus RTU device.
 #include "SPModbus.h"
 
-#include "FrameworkProbe.h"
+#include "FrameworkSink.h"
 #include "ReadRequest.h"
 #include "SerialDeviceSettings.h"
 
@@ -11,19 +11,18 @@ SPModbus::SPModbus() = default;
 SPModbus::~SPModbus() = default;
 
 int SPModbus::InitSetting(const Json::Value& settings) {
-    FrameworkProbe& probe = FrameworkProbe::Instance();
-    if (probe.Recording()) {
+    FrameworkSink& sink = FrameworkSink::Current();
+    if (sink.WantsCalls()) {
         FrameworkCall call("SPModbus::InitSetting", this);
         call.settings = settings;
-        probe.Record(std::move(call));
+        sink.Called(std::move(call));
     }
-    probe.ThrowIfFailing("SPModbus::InitSetting");
     // Which station a meter answers at is the line's business, so it comes
     // with the device's settings; a device whose settings name none keeps
     // the address it gave itself.
     if (const auto station = SerialDeviceSettings::StationIn(settings))
         station_address_ = *station;
-    return probe.init_setting_result;
+    return sink.InitSettingResult();
 }
 
 // The plain Modbus device has no frame reader in this stand-in: drivers
@@ -35,15 +34,14 @@ int SPModbus::process(unsigned char*, unsigned int) {
 
 // Frames the request as Modbus RTU (ReadRequest) and sends it.
 int SPModbus::modbus_read_input_registers(int start, int count) {
-    FrameworkProbe& probe = FrameworkProbe::Instance();
-    if (probe.Recording()) {
+    FrameworkSink& sink = FrameworkSink::Current();
+    if (sink.WantsCalls()) {
         FrameworkCall call("modbus_read_input_registers", this);
         call.station = station_address_;
         call.start = start;
         call.count = count;
-        probe.Record(std::move(call));
+        sink.Called(std::move(call));
     }
-    probe.ThrowIfFailing("modbus_read_input_registers");
 
     ReadRequest request;
     request.station = station_address_;
@@ -51,5 +49,5 @@ int SPModbus::modbus_read_input_registers(int start, int count) {
     request.quantity = static_cast<std::uint16_t>(count);
     const ReadRequestFrame frame = request.Frame();
     SendData(frame.data(), static_cast<unsigned int>(frame.size()));
-    return probe.read_request_result;
+    return sink.ReadRequestResult();
 }

@@ -8,8 +8,22 @@ FrameworkProbe& FrameworkProbe::Instance() {
     return probe;
 }
 
+FrameworkProbe::FrameworkProbe() {
+    FrameworkSink::Install(this);
+}
+
 void FrameworkProbe::Clear() {
-    *this = FrameworkProbe();
+    recording = true;
+    calls.clear();
+    failing.clear();
+    check_ao_report_result = false;
+    check_ao_report_by_key.clear();
+    batch_check_result = false;
+    init_setting_result = 1;
+    refresh_status_result = 1;
+    read_request_result = 1;
+    sink = nullptr;
+    FrameworkSink::Install(this);
 }
 
 std::vector<std::string> FrameworkProbe::Names() const {
@@ -27,12 +41,32 @@ std::vector<FrameworkCall> FrameworkProbe::CallsNamed(const std::string& name) c
     return found;
 }
 
-void FrameworkProbe::Record(FrameworkCall call) {
+void FrameworkProbe::Called(FrameworkCall call) {
+    const std::string name = call.name;
     if (recording)
         calls.push_back(std::move(call));
+    if (!failing.empty() && failing.count(name) != 0)
+        throw std::runtime_error(name + " failed");
 }
 
-void FrameworkProbe::ThrowIfFailing(const char* name) const {
-    if (!failing.empty() && failing.count(name) != 0)
-        throw std::runtime_error(std::string(name) + " failed");
+bool FrameworkProbe::CheckAOReportResult(const std::string& key) {
+    const auto chosen = check_ao_report_by_key.find(key);
+    return chosen != check_ao_report_by_key.end() ? chosen->second : check_ao_report_result;
+}
+
+void FrameworkProbe::Published(SMDVDevice& device, int data_id, const unsigned char* data,
+                               unsigned int len) {
+    if (sink != nullptr)
+        sink->Published(device, data_id, data, len);
+}
+
+void FrameworkProbe::HistoryStored(SMDVDevice& device, const unsigned char* data,
+                                   unsigned int len) {
+    if (sink != nullptr)
+        sink->HistoryStored(device, data, len);
+}
+
+void FrameworkProbe::Transmit(SMDSPDevice& device, const unsigned char* data, unsigned int len) {
+    if (sink != nullptr)
+        sink->Transmit(device, data, len);
 }

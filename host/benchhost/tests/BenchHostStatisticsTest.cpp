@@ -143,11 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, KnownFaultsTest,
     ::testing::Values(
         // A late answer (200 ms) outlasts the timeout (150 ms) and costs its
-        // own round only: it arrives while the host waits the line quiet.
+        // own round only, counted as late: it arrives while the host waits
+        // out the late limit.
         FaultCase{"SilentShortLate",
                   {"--sim-fault", "silent@3,9", "--sim-fault", "short@5", "--sim-fault",
                    "late@12"},
-                  {{"no answer", 3}, {"short", 1}}},
+                  {{"no answer", 2}, {"short", 1}, {"late", 1}}},
         // An extra tail is a lost round only when the host is in doubt (after
         // another station's answer) and holds the record back.
         FaultCase{"StationNoiseTooLong",
