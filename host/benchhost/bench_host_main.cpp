@@ -27,6 +27,7 @@
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <system_error>
 
 namespace {
@@ -84,6 +85,14 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
         simulated.stations.push_back(meter.station);
     simulated.line = line;
     simulated.faults = options.simulator_faults;
+    // Only here is the first meter's station known, which the faults named
+    // without a station belong to.
+    try {
+        simulated.faults.SetDefaultStation(simulated.stations.front());
+    } catch (const std::invalid_argument& failure) {
+        throw BenchError(ExitCode::kUsage,
+                         std::string("--sim-fault: ") + failure.what() + " (see --help)");
+    }
     simulated.late_delay = std::chrono::milliseconds(options.simulator_late_ms);
     simulated.echo = options.simulator_echo;
     try {

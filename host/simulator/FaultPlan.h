@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,12 +25,19 @@ enum class MeterFault {
 class FaultPlan {
 public:
     // Adds faults from text "KIND@N[,N...]" or "KIND@S:N[,N...]", KIND one of
-    // silent, short, extra, noise, late, station, echo, corrupt, S a station address
-    // (1..247). Without S the faults are the default station's: the first
-    // one a simulated line serves. Throws std::invalid_argument with a
-    // readable message on anything else, and when a request would get a
-    // second fault (the plan is then unchanged).
+    // KindList(), S a station address (1..247); "KIND@*" or "KIND@S:*" puts
+    // the fault into every request of the station. Without S the faults are
+    // the default station's: the first one a simulated line serves. Throws
+    // std::invalid_argument with a readable message on anything else, and
+    // when a request would get a second fault (the plan is then unchanged).
     void Add(const std::string& text);
+
+    // Makes `station` the default one: faults named without a station become
+    // its own, and so do those added later. Only then can a fault named for
+    // the default station's request and another named for the same request
+    // with the station's address be told apart as two for one request:
+    // throws std::invalid_argument for such a pair, the plan unchanged.
+    void SetDefaultStation(std::uint8_t station);
 
     // The fault of the default station's request.
     MeterFault At(std::uint32_t request) const;
@@ -39,15 +47,23 @@ public:
     bool Empty() const { return faults_.empty(); }
 
     static const char* Name(MeterFault fault);
+    // What the meter sends for the fault, in a few words.
+    static const char* Meaning(MeterFault fault);
+    // Every kind, in the order of the help texts.
+    static std::vector<MeterFault> Kinds();
     // "silent, short, extra, ...", for help texts.
     static std::string KindList();
 
 private:
-    // Station 0: the default station.
+    // Station 0: the default station, until it is set. Request 0: every
+    // request of the station.
     using Request = std::pair<std::uint8_t, std::uint32_t>;
+    using Faults = std::map<Request, MeterFault>;
 
-    static void RefuseSecondFault(const Request& request, MeterFault fault,
-                                  const std::map<Request, MeterFault>& planned);
+    static std::optional<Faults::value_type> Clash(const Request& request, const Faults& planned);
+    static void RefuseSecondFault(const Request& request, MeterFault fault, const Faults& planned);
+    static MeterFault Find(const Faults& planned, std::uint8_t station, std::uint32_t request);
 
-    std::map<Request, MeterFault> faults_;
+    Faults faults_;
+    std::uint8_t default_station_ = 0;
 };

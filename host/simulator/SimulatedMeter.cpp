@@ -35,6 +35,7 @@ SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
       character_time_(
           std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
       master_(io_) {
+    options_.faults.SetDefaultStation(options_.stations.front());
     OpenPseudoTerminal();
 }
 

@@ -58,7 +58,8 @@ public:
         std::function<void(const ReadRequest& request, std::uint32_t number, MeterFault fault)>;
 
     // Opens the pseudo-terminal pair; throws std::system_error when the
-    // system has none to give.
+    // system has none to give, std::invalid_argument when the faults name
+    // two for one request of the first station.
     explicit SimulatedMeter(SimulatedMeterOptions options);
     ~SimulatedMeter();
     SimulatedMeter(const SimulatedMeter&) = delete;

@@ -84,6 +84,7 @@ Command Parse(int argc, char** argv) {
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
     for (const std::string& fault : faults)
         command.meter.faults.Add(fault);
+    command.meter.faults.SetDefaultStation(command.meter.stations.front());
     return command;
 }
 
