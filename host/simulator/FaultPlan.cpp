@@ -24,6 +24,11 @@ const FaultName kFaultNames[] = {
     {MeterFault::kWrongStation, "station", "the answer as the next station would send it"},
     {MeterFault::kBadEcho, "echo", "the line's echo of the request garbled"},
     {MeterFault::kCorrupt, "corrupt", "the answer with one bit of a reading flipped"},
+    {MeterFault::kTwice, "twice", "the answer, then the same answer again"},
+    {MeterFault::kNeighbour, "neighbour", "the answer, then the next station's answer"},
+    {MeterFault::kStandard, "standard", "a 47-byte answer of the 21 registers asked for"},
+    {MeterFault::kException, "exception", "a Modbus exception answer, code 2"},
+    {MeterFault::kBusy, "busy", "the request not taken while an answer is still due"},
 };
 
 // The request number that stands for every request of a station.

@@ -18,6 +18,11 @@ enum class MeterFault {
     kWrongStation,  // the block as sent by another station
     kBadEcho,       // the line's echo of the request garbled (with an echoing line)
     kCorrupt,       // the block with one bit of a reading flipped on the way
+    kTwice,         // the block, then the same block again a few characters later
+    kNeighbour,     // the block, then the next station's own block a few characters later
+    kStandard,      // a 47-byte answer of the 21 registers asked for, checksum intact
+    kException,     // a Modbus exception answer: illegal data address
+    kBusy,          // the request not taken while an answer of the station is still due
 };
 
 // Which requests get which fault. Requests addressed to a station are

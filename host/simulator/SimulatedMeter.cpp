@@ -1,5 +1,7 @@
 #include "SimulatedMeter.h"
 
+#include "ModbusCrc.h"
+#include "ModbusFrame.h"
 #include "SimulatedReadings.h"
 
 #include <boost/asio/buffer.hpp>
@@ -135,24 +137,52 @@ MeterFault SimulatedMeter::Take(const ReadRequest& request,
     if (std::find(stations.begin(), stations.end(), request.station) == stations.end())
         return MeterFault::kNone;
     const std::uint32_t number = ++requests_taken_[request.station];
-    const MeterFault fault =
+    MeterFault fault =
         options_.faults.At(request.station, number, request.station == stations.front());
+    // A busy meter hears a request only between its answers.
+    if (fault == MeterFault::kBusy && !Answering(request.station))
+        fault = MeterFault::kNone;
     if (observer_)
         observer_(request, number, fault);
-    if (fault != MeterFault::kSilent) {
-        Reply reply = ReplyTo(request.station, number, fault);
+    for (Reply& reply : RepliesTo(request.station, number, fault)) {
         reply.request_end = request_end;
         Queue(request.station, std::move(reply));
     }
     return fault;
 }
 
-std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
-                                                   MeterFault fault) {
+bool SimulatedMeter::Answering(std::uint8_t station) const {
+    const auto found = outboxes_.find(station);
+    return found != outboxes_.end() && found->second->sending;
+}
+
+std::vector<unsigned char> SimulatedMeter::StandardAnswer(std::uint8_t station,
+                                                          std::uint32_t number) {
+    const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
+    std::vector<unsigned char> bytes(block.begin(), block.begin() + kStandardLength - 2);
+    bytes[2] = static_cast<unsigned char>(kStandardLength - 5);
+    const std::uint16_t crc = ModbusChecksum(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<unsigned char>(crc & 0xFF));
+    bytes.push_back(static_cast<unsigned char>(crc >> 8));
+    return bytes;
+}
+
+std::vector<unsigned char> SimulatedMeter::ExceptionAnswer(std::uint8_t station) {
+    std::vector<unsigned char> bytes = {station, kReadInputRegisters | 0x80, kExceptionCode};
+    const std::uint16_t crc = ModbusChecksum(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<unsigned char>(crc & 0xFF));
+    bytes.push_back(static_cast<unsigned char>(crc >> 8));
+    return bytes;
+}
+
+std::vector<std::vector<unsigned char>> SimulatedMeter::FramesTo(std::uint8_t station,
+                                                                 std::uint32_t number,
+                                                                 MeterFault fault) {
     if (fault == MeterFault::kSilent)
         return {};
+    const std::uint8_t next_station = static_cast<std::uint8_t>(station % 247 + 1);
     if (fault == MeterFault::kWrongStation)
-        station = static_cast<std::uint8_t>(station % 247 + 1);
+        station = next_station;
     const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
     std::vector<unsigned char> bytes;
     switch (fault) {
@@ -173,22 +203,50 @@ std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::u
         bytes = block;
         bytes[kCorruptByte] ^= kCorruptBit;
         break;
+    case MeterFault::kTwice:
+        return {block, block};
+    case MeterFault::kNeighbour:
+        // Another meter on the line takes the request for its own.
+        return {block, SimulatedReadings::AnswerBlock(next_station, number + kNeighbourAnswerOffset)};
+    case MeterFault::kStandard:
+        return {StandardAnswer(station, number)};
+    case MeterFault::kException:
+        return {ExceptionAnswer(station)};
+    case MeterFault::kBusy:  // not taken: no answer at all
+        return {};
     default:
         bytes = block;
         break;
     }
+    return {bytes};
+}
+
+std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
+                                                   MeterFault fault) {
+    if (fault == MeterFault::kBusy)  // as taken by a meter between answers
+        fault = MeterFault::kNone;
+    std::vector<unsigned char> bytes;
+    for (const std::vector<unsigned char>& frame : FramesTo(station, number, fault))
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
     return bytes;
 }
 
-SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint8_t station, std::uint32_t number,
-                                              MeterFault fault) const {
-    Reply reply;
-    reply.bytes = AnswerTo(station, number, fault);
-    if (fault == MeterFault::kLate)
-        reply.delay = options_.late_delay;
-    else
-        reply.delay = character_time_ * kTurnaroundCharacters;
-    return reply;
+std::vector<SimulatedMeter::Reply> SimulatedMeter::RepliesTo(std::uint8_t station,
+                                                             std::uint32_t number,
+                                                             MeterFault fault) const {
+    std::vector<Reply> replies;
+    for (std::vector<unsigned char>& frame : FramesTo(station, number, fault)) {
+        Reply reply;
+        reply.bytes = std::move(frame);
+        if (!replies.empty())
+            reply.delay = character_time_ * kFollowingGapCharacters;
+        else if (fault == MeterFault::kLate)
+            reply.delay = options_.late_delay;
+        else
+            reply.delay = character_time_ * kTurnaroundCharacters;
+        replies.push_back(std::move(reply));
+    }
+    return replies;
 }
 
 void SimulatedMeter::Queue(std::uint8_t station, Reply reply) {

@@ -40,8 +40,9 @@ struct SimulatedMeterOptions {
 // busy one answers the requests it took in the order they came: a request
 // that arrives while an answer of its station is still due is answered 4
 // character times after that answer ends (a late answer: the late delay
-// after it ends). Two stations answering at once garble each other on the
-// line, as they would on a real one.
+// after it ends); a busy fault makes it ignore the request instead. Two
+// stations answering at once garble each other on the line, as they would
+// on a real one.
 class SimulatedMeter {
 public:
     static constexpr std::size_t kShortLength = 30;  // bytes of a cut-short answer
@@ -50,10 +51,24 @@ public:
     // A corrupt answer's flipped bit: in the low byte of the first reading.
     static constexpr std::size_t kCorruptByte = 10;
     static constexpr unsigned char kCorruptBit = 0x04;
+    // A repeated answer, and a neighbour's after the right one, start this
+    // many characters of silence after the answer before ends.
+    static constexpr int kFollowingGapCharacters = 4;
+    // The neighbour's answer carries its readings of answer number N + this
+    // (N the request's), readings no request of a shorter run is answered with.
+    static constexpr std::uint32_t kNeighbourAnswerOffset = 1000;
+    // The answer of standard length: station, function, byte count, the 21
+    // registers asked for (bytes 3 to 44 of the block), checksum.
+    static constexpr std::size_t kStandardLength = 47;
+    // An exception answer: station, function with its top bit set, the
+    // exception code (illegal data address), checksum.
+    static constexpr unsigned char kExceptionCode = 0x02;
+    static constexpr std::size_t kExceptionLength = 5;
 
     // Called on the meter's thread for every request addressed to one of its
     // stations, with the request's number (from 1, for its station) and the
-    // fault its answer carries.
+    // fault its answer carries: kBusy for a request not taken, kNone for a
+    // busy one taken as usual.
     using RequestObserver =
         std::function<void(const ReadRequest& request, std::uint32_t number, MeterFault fault)>;
 
@@ -66,9 +81,18 @@ public:
     SimulatedMeter& operator=(const SimulatedMeter&) = delete;
 
     // The bytes sent in answer to request `number` (from 1) carrying `fault`;
-    // empty for a silent one. Tests recompute a round's own answer with it.
+    // empty for a silent one, the usual answer for a busy one taken. Tests
+    // recompute a round's own answer with it.
     static std::vector<unsigned char> AnswerTo(std::uint8_t station, std::uint32_t number,
                                                MeterFault fault);
+    // The same as the frames sent one after the other, each
+    // kFollowingGapCharacters after the one before: two for a repeated
+    // answer and a neighbour's after it, else one (none for a silent one).
+    static std::vector<std::vector<unsigned char>> FramesTo(std::uint8_t station,
+                                                            std::uint32_t number, MeterFault fault);
+    // The 47-byte answer of the registers asked for.
+    static std::vector<unsigned char> StandardAnswer(std::uint8_t station, std::uint32_t number);
+    static std::vector<unsigned char> ExceptionAnswer(std::uint8_t station);
 
     // The serial device to open, such as /dev/pts/3.
     const std::string& PortPath() const { return port_path_; }
@@ -93,7 +117,9 @@ private:
     // The fault of the request's answer; kNone for no station of the line.
     MeterFault Take(const ReadRequest& request, std::chrono::steady_clock::time_point request_end);
     std::chrono::steady_clock::time_point RequestEnd(std::chrono::steady_clock::time_point first_byte) const;
-    Reply ReplyTo(std::uint8_t station, std::uint32_t number, MeterFault fault) const;
+    std::vector<Reply> RepliesTo(std::uint8_t station, std::uint32_t number, MeterFault fault) const;
+    // Whether an answer of the station is still due or going out.
+    bool Answering(std::uint8_t station) const;
     // One station's answers still to send, in order.
     struct Outbox {
         explicit Outbox(boost::asio::io_context& io) : pace_timer(io) {}

@@ -139,9 +139,13 @@ int main(int argc, char** argv) {
                 if (several)
                     std::cout << "station " << int{request.station} << " ";
                 std::cout << "request " << number << ": start " << request.start << ", "
-                          << request.quantity << " registers, answer "
-                          << (fault == MeterFault::kNone ? "as usual" : FaultPlan::Name(fault))
-                          << std::endl;
+                          << request.quantity << " registers, ";
+                if (fault == MeterFault::kBusy)
+                    std::cout << "not taken, still answering";
+                else
+                    std::cout << "answer "
+                              << (fault == MeterFault::kNone ? "as usual" : FaultPlan::Name(fault));
+                std::cout << std::endl;
             });
         }
         std::cout << "simulated meter: " << StationList(command.meter.stations) << ", "
