@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FaultPlan.h"
+#include "LineFaults.h"
 #include "LineSettings.h"
 #include "RequestReader.h"
 
@@ -25,6 +26,7 @@ struct SimulatedMeterOptions {
     FaultPlan faults;
     std::chrono::milliseconds late_delay{800};
     bool echo = false;  // the line echoes every byte sent, as many adapters do
+    LineFaults line_faults;  // what the line does to every answer
 };
 
 // Meters on the far end of a pseudo-terminal, one line. Whoever opens
@@ -35,6 +37,12 @@ struct SimulatedMeterOptions {
 // small chunks as from a real line. Requests for other stations and stray
 // bytes get no answer. With echo, every byte that arrives goes straight
 // back, before any answer to it.
+//
+// The line's faults act on whatever goes back: stray bytes follow every
+// answer frame as its next characters; a babbling device sends a byte
+// every period from Start(); a transport delay hands every byte over that
+// much later, and bursts hold them until the next multiple of the burst
+// period since Start(), both keeping their order.
 //
 // Each station answers on its own, as the meters of a real line do, and a
 // busy one answers the requests it took in the order they came: a request
@@ -64,6 +72,9 @@ public:
     // exception code (illegal data address), checksum.
     static constexpr unsigned char kExceptionCode = 0x02;
     static constexpr std::size_t kExceptionLength = 5;
+    // What the line's stray bytes and a babbling device send.
+    static const std::vector<unsigned char> kStray;
+    static constexpr unsigned char kBabbleByte = 0xFF;
 
     // Called on the meter's thread for every request addressed to one of its
     // stations, with the request's number (from 1, for its station) and the
@@ -114,6 +125,15 @@ private:
     void OpenPseudoTerminal();
     void ReadMore();
     void Echo(unsigned char* data, std::size_t len, bool garbled);
+    // Every byte for the host goes through here: the line's transport delay
+    // and bursts, then the pseudo-terminal.
+    void Deliver(const unsigned char* data, std::size_t len);
+    void HandOverDue();
+    void WaitForHandOver();
+    // What the pseudo-terminal does not take at once is lost, as on a line
+    // nobody listens to: a babbling line must not block the meter.
+    void Write(const unsigned char* data, std::size_t len);
+    void Babble();
     // The fault of the request's answer; kNone for no station of the line.
     MeterFault Take(const ReadRequest& request, std::chrono::steady_clock::time_point request_end);
     std::chrono::steady_clock::time_point RequestEnd(std::chrono::steady_clock::time_point first_byte) const;
@@ -149,4 +169,15 @@ private:
     std::map<std::uint8_t, std::uint32_t> requests_taken_;  // by station
 
     std::map<std::uint8_t, std::unique_ptr<Outbox>> outboxes_;  // by station
+
+    // Bytes on their way to the host, due in this order.
+    struct InTransit {
+        std::chrono::steady_clock::time_point due;
+        std::vector<unsigned char> bytes;
+    };
+    std::chrono::steady_clock::time_point started_;  // the line's faults count from here
+    std::deque<InTransit> in_transit_;
+    boost::asio::steady_timer transit_timer_;
+    boost::asio::steady_timer babble_timer_;
+    std::chrono::steady_clock::time_point next_babble_;
 };

@@ -93,6 +93,27 @@ protected:
         return received;
     }
 
+    // Gathers what comes for `span`, however busy the line.
+    Received Listen(milliseconds span) {
+        Received received;
+        const auto until = std::chrono::steady_clock::now() + span;
+        pollfd wait{port, POLLIN, 0};
+        for (auto now = std::chrono::steady_clock::now(); now < until;
+             now = std::chrono::steady_clock::now()) {
+            const auto left = std::chrono::duration_cast<milliseconds>(until - now).count();
+            if (poll(&wait, 1, static_cast<int>(left) + 1) <= 0)
+                continue;
+            unsigned char chunk[256];
+            const ssize_t len = read(port, chunk, sizeof chunk);
+            if (len <= 0)
+                break;
+            ++received.chunks;
+            received.arrivals.emplace_back(received.bytes.size(), std::chrono::steady_clock::now());
+            received.bytes.insert(received.bytes.end(), chunk, chunk + len);
+        }
+        return received;
+    }
+
     std::unique_ptr<SimulatedMeter> meter;
     int port = -1;
 };
@@ -364,5 +385,95 @@ INSTANTIATE_TEST_SUITE_P(
         BusyCase{"SecondAfterTheAnswer", {"busy@2"}, milliseconds(150), {1, 2, 3}},
         BusyCase{"NotBusyQueuesIt", {}, milliseconds(20), {1, 2, 3}}),
     [](const ::testing::TestParamInfo<BusyCase>& info) { return info.param.name; });
+
+// The line's faults, as the far end receives one answer through them.
+struct LineCase {
+    const char* name;
+    std::vector<std::string> line_faults;
+    std::vector<std::string> faults;
+    std::vector<unsigned char> expected;
+    milliseconds first_at_least;  // the first byte's arrival after the request
+    int most_chunks;              // 0: any
+    milliseconds pauses_at_least;  // between chunks, 0: any
+};
+
+std::ostream& operator<<(std::ostream& out, const LineCase& row) { return out << row.name; }
+
+class LineFaultTest : public SimulatedMeterTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(LineFaultTest, EveryAnswerReachesTheFarEndThroughTheLinesFaults) {
+    const LineCase& row = GetParam();
+    SimulatedMeterOptions options;
+    for (const std::string& text : row.line_faults)
+        options.line_faults.Add(text);
+    for (const std::string& text : row.faults)
+        options.faults.Add(text);
+    Serve(options);
+    const Received received = Exchange(kMeterPoll);
+    EXPECT_EQ(received.bytes, row.expected);
+    EXPECT_GE(received.first_after, row.first_at_least);
+    if (row.most_chunks != 0) {
+        EXPECT_LE(received.chunks, row.most_chunks);
+    }
+    for (std::size_t i = 1; i < received.arrivals.size(); ++i)
+        EXPECT_GE(received.arrivals[i].second - received.arrivals[i - 1].second, row.pauses_at_least)
+            << "chunk " << i;
+}
+
+std::vector<unsigned char> WithStray(std::vector<unsigned char> frame, std::size_t count) {
+    frame.insert(frame.end(), SimulatedMeter::kStray.begin(), SimulatedMeter::kStray.begin() + count);
+    return frame;
+}
+
+const std::vector<unsigned char> kFirstBlock = SimulatedReadings::AnswerBlock(1, 1);
+
+// Without faults the first byte comes 13 characters after the request's
+// first (8 of the request, 4 of turnaround, its own): 13.5 ms.
+INSTANTIATE_TEST_SUITE_P(
+    Line, LineFaultTest,
+    ::testing::Values(
+        LineCase{"StrayByteAfterEveryAnswer", {"stray"}, {}, WithStray(kFirstBlock, 1),
+                 milliseconds(12), 0, milliseconds(0)},
+        LineCase{"TwoStrayBytes", {"stray=2"}, {}, WithStray(kFirstBlock, 2), milliseconds(12), 0,
+                 milliseconds(0)},
+        LineCase{"StrayBytesAfterEachFrame", {"stray"}, {"twice@1"},
+                 Joined(WithStray(kFirstBlock, 1), WithStray(kFirstBlock, 1)), milliseconds(12), 0,
+                 milliseconds(0)},
+        LineCase{"NoStrayBytesWithoutAnAnswer", {"stray"}, {"silent@1"}, {}, milliseconds(-1), 0,
+                 milliseconds(0)},
+        LineCase{"TransportDelay", {"delay=30"}, {}, kFirstBlock, milliseconds(42), 0,
+                 milliseconds(0)},
+        // 58 bytes over 60 ms held for ticks 16 ms apart: at most 5 bursts.
+        LineCase{"Bursts", {"bursts"}, {}, kFirstBlock, milliseconds(12), 5, milliseconds(12)},
+        LineCase{"BurstsThroughAGateway", {"bursts=40", "delay=30"}, {}, kFirstBlock,
+                 milliseconds(42), 3, milliseconds(35)}),
+    [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+// A babbling device sends whether anyone asks or not, and the meters still
+// answer in between.
+TEST_F(SimulatedMeterTest, ABabblingLineSendsAByteEveryPeriod) {
+    SimulatedMeterOptions options;
+    options.line_faults.Add("babble=100");
+    Serve(options);
+    std::this_thread::sleep_for(milliseconds(40));  // between two bytes
+    tcflush(port, TCIFLUSH);
+    const Received heard = Listen(milliseconds(550));
+    EXPECT_GE(heard.bytes.size(), 4u);
+    EXPECT_LE(heard.bytes.size(), 7u);
+    EXPECT_EQ(std::count(heard.bytes.begin(), heard.bytes.end(), SimulatedMeter::kBabbleByte),
+              static_cast<long>(heard.bytes.size()));
+    for (std::size_t i = 1; i < heard.arrivals.size(); ++i)
+        EXPECT_GE(heard.arrivals[i].second - heard.arrivals[i - 1].second, milliseconds(60));
+
+    // The meter answers in between: its block is all there once the
+    // babble is taken out of both.
+    ASSERT_EQ(write(port, kMeterPoll.data(), kMeterPoll.size()), 8);
+    std::vector<unsigned char> answered = Listen(milliseconds(250)).bytes;
+    std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(1, 1);
+    for (std::vector<unsigned char>* bytes : {&answered, &block})
+        bytes->erase(std::remove(bytes->begin(), bytes->end(), SimulatedMeter::kBabbleByte),
+                     bytes->end());
+    EXPECT_EQ(answered, block);
+}
 
 }  // namespace
