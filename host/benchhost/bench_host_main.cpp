@@ -95,6 +95,7 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
     }
     simulated.late_delay = std::chrono::milliseconds(options.simulator_late_ms);
     simulated.echo = options.simulator_echo;
+    simulated.line_faults = options.simulator_line;
     try {
         auto simulator = std::make_unique<SimulatedMeter>(simulated);
         simulator->Start();
@@ -130,7 +131,11 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
         out << "simulated line of " << meters.Size() << " meters on ";
     out << line.Path() << " at "
         << line.Baud() << " baud " << line.Settings().Framing()
-        << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "")
+        << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "");
+    if (simulated)
+        for (const std::string& fault : options.simulator_line.Texts())
+            out << ", line fault " << fault;
+    out
         << "; a round every " << options.interval_seconds << " s, ";
     if (options.rounds != 0)
         out << options.rounds << " rounds";
