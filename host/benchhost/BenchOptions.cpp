@@ -17,6 +17,7 @@ namespace {
 // What the command line gives as text or signed numbers, checked after.
 struct RawOptions {
     std::vector<std::string> faults;
+    std::vector<std::string> line_faults;
     long long rounds = 0;
     long long timeout_ms = 0;
     long long late_limit_ms = 0;
@@ -77,13 +78,18 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "the data id --plot draws (default: the only one in the history) or --dump and "
          "--csv show (default: all)")
         ("sim-fault", po::value(&raw.faults)->value_name("KIND@[S:]N[,N...]"),
-         ("simulated line: put a fault into the answer to station S's request N (without S: "
-          "the first meter's), one fault per request; KIND is one of " +
+         ("simulated line: put a fault into the answer to station S's request N, or with * "
+          "for N into every request of S (without S: the first meter's), one fault per "
+          "request; KIND is one of " +
           FaultPlan::KindList()).c_str())
         ("sim-late", po::value(&raw.late_ms)->value_name("MS"),
          "simulated line: how late a late answer comes, in ms (default 800)")
         ("sim-echo", po::bool_switch(&options.simulator_echo),
-         "simulated line: echo every byte the host sends, as many adapters do");
+         "simulated line: echo every byte the host sends, as many adapters do")
+        ("sim-line", po::value(&raw.line_faults)->value_name("KIND[=N]"),
+         ("simulated line: a fault of the whole line, in every answer; may be repeated, "
+          "each kind once; KIND is one of " +
+          LineFaults::KindList()).c_str());
     return described;
 }
 
@@ -215,14 +221,22 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     CheckPlot(given, options, raw.data_id);
     CheckLine(given, options, raw);
     if (!options.port.empty() &&
-        (!raw.faults.empty() || given.count("sim-late") != 0 || options.simulator_echo))
-        UsageError("--sim-fault, --sim-late and --sim-echo apply to the simulated line, not to "
-                   "--port");
+        (!raw.faults.empty() || given.count("sim-late") != 0 || options.simulator_echo ||
+         !raw.line_faults.empty()))
+        UsageError("--sim-fault, --sim-late, --sim-line and --sim-echo apply to the simulated "
+                   "line, not to --port");
     for (const std::string& fault : raw.faults) {
         try {
             options.simulator_faults.Add(fault);
         } catch (const std::invalid_argument& failure) {
             UsageError(std::string("--sim-fault: ") + failure.what());
+        }
+    }
+    for (const std::string& fault : raw.line_faults) {
+        try {
+            options.simulator_line.Add(fault);
+        } catch (const std::invalid_argument& failure) {
+            UsageError(std::string("--sim-line: ") + failure.what());
         }
     }
     return options;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FaultPlan.h"
+#include "LineFaults.h"
 #include "LineSettings.h"
 
 #include <cstdint>
@@ -41,6 +42,7 @@ struct BenchOptions {
     FaultPlan simulator_faults;
     unsigned long simulator_late_ms = 800;
     bool simulator_echo = false;
+    LineFaults simulator_line;
 
     // Throws BenchError (usage) on anything it cannot take.
     static BenchOptions Parse(int argc, const char* const* argv, const std::string& default_plugin,

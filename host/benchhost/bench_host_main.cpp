@@ -26,6 +26,7 @@
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <system_error>
 
 namespace {
@@ -83,8 +84,17 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
         simulated.stations.push_back(meter.station);
     simulated.line = line;
     simulated.faults = options.simulator_faults;
+    // Only here is the first meter's station known, which the faults named
+    // without a station belong to.
+    try {
+        simulated.faults.SetDefaultStation(simulated.stations.front());
+    } catch (const std::invalid_argument& failure) {
+        throw BenchError(ExitCode::kUsage,
+                         std::string("--sim-fault: ") + failure.what() + " (see --help)");
+    }
     simulated.late_delay = std::chrono::milliseconds(options.simulator_late_ms);
     simulated.echo = options.simulator_echo;
+    simulated.line_faults = options.simulator_line;
     try {
         auto simulator = std::make_unique<SimulatedMeter>(simulated);
         simulator->Start();
@@ -121,7 +131,11 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
     out << line.Path() << " at "
         << line.Baud() << " baud " << line.Settings().Framing()
         << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "")
-        << (options.check_checksum ? "" : ", checksums not checked")
+        << (options.check_checksum ? "" : ", checksums not checked");
+    if (simulated)
+        for (const std::string& fault : options.simulator_line.Texts())
+            out << ", line fault " << fault;
+    out
         << "; a round every " << options.interval_seconds << " s, ";
     if (options.rounds != 0)
         out << options.rounds << " rounds";

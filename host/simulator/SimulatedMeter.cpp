@@ -1,9 +1,10 @@
 #include "SimulatedMeter.h"
 
+#include "ModbusCrc.h"
+#include "ModbusFrame.h"
 #include "SimulatedReadings.h"
 
 #include <boost/asio/buffer.hpp>
-#include <boost/asio/write.hpp>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -29,12 +30,16 @@ constexpr int kTurnaroundCharacters = 4;
 }  // namespace
 
 const std::vector<unsigned char> SimulatedMeter::kNoise = {0xFF, 0x13, 0x80, 0x00, 0xA5};
+const std::vector<unsigned char> SimulatedMeter::kStray = {0x00, 0xFF};
 
 SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
     : options_(std::move(options)),
       character_time_(
           std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
-      master_(io_) {
+      master_(io_),
+      transit_timer_(io_),
+      babble_timer_(io_) {
+    options_.faults.SetDefaultStation(options_.stations.front());
     OpenPseudoTerminal();
 }
 
@@ -70,12 +75,18 @@ void SimulatedMeter::OpenPseudoTerminal() {
     ::cfmakeraw(&line);
     if (::tcsetattr(slave_fd_, TCSANOW, &line) != 0)
         ThrowSystemError("cannot set the pseudo-terminal raw");
+    master_.non_blocking(true);
 }
 
 void SimulatedMeter::Start() {
     if (thread_.joinable())
         return;
+    started_ = std::chrono::steady_clock::now();
     ReadMore();
+    if (options_.line_faults.BabblePeriod().count() != 0) {
+        next_babble_ = started_;
+        Babble();
+    }
     thread_ = std::thread([this] { io_.run(); });
 }
 
@@ -114,8 +125,72 @@ void SimulatedMeter::Echo(unsigned char* data, std::size_t len, bool garbled) {
     std::vector<unsigned char> echo(data, data + len);
     if (garbled)
         echo.back() = static_cast<unsigned char>(~echo.back());
-    boost::system::error_code ignored;
-    boost::asio::write(master_, boost::asio::buffer(echo), ignored);
+    Deliver(echo.data(), echo.size());
+}
+
+void SimulatedMeter::Deliver(const unsigned char* data, std::size_t len) {
+    const LineFaults& faults = options_.line_faults;
+    if (faults.TransportDelay().count() == 0 && faults.BurstPeriod().count() == 0) {
+        Write(data, len);
+        return;
+    }
+    auto due = std::chrono::steady_clock::now() + faults.TransportDelay();
+    if (faults.BurstPeriod().count() != 0) {
+        // The next tick of the adapter's timer at or after the bytes' arrival.
+        const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            faults.BurstPeriod());
+        const auto ticks = (due - started_ + period - std::chrono::steady_clock::duration(1)) / period;
+        due = started_ + ticks * period;
+    }
+    if (!in_transit_.empty() && in_transit_.back().due == due) {
+        in_transit_.back().bytes.insert(in_transit_.back().bytes.end(), data, data + len);
+        return;
+    }
+    in_transit_.push_back({due, std::vector<unsigned char>(data, data + len)});
+    if (in_transit_.size() == 1)
+        WaitForHandOver();
+}
+
+void SimulatedMeter::WaitForHandOver() {
+    transit_timer_.expires_at(in_transit_.front().due);
+    transit_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (!error)
+            HandOverDue();
+    });
+}
+
+void SimulatedMeter::HandOverDue() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!in_transit_.empty() && in_transit_.front().due <= now) {
+        Write(in_transit_.front().bytes.data(), in_transit_.front().bytes.size());
+        in_transit_.pop_front();
+    }
+    if (!in_transit_.empty())
+        WaitForHandOver();
+}
+
+void SimulatedMeter::Write(const unsigned char* data, std::size_t len) {
+    while (len != 0) {
+        boost::system::error_code error;
+        const std::size_t written = master_.write_some(boost::asio::buffer(data, len), error);
+        if (error)
+            return;
+        data += written;
+        len -= written;
+    }
+}
+
+// A byte every period, counted from the start, whatever else is on the line.
+void SimulatedMeter::Babble() {
+    next_babble_ += options_.line_faults.BabblePeriod();
+    babble_timer_.expires_at(next_babble_);
+    babble_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (error)
+            return;
+        const unsigned char byte = kBabbleByte;
+        Deliver(&byte, 1);
+        Babble();
+    });
 }
 
 // The host writes a request's bytes at once and the pseudo-terminal hands
@@ -134,24 +209,52 @@ MeterFault SimulatedMeter::Take(const ReadRequest& request,
     if (std::find(stations.begin(), stations.end(), request.station) == stations.end())
         return MeterFault::kNone;
     const std::uint32_t number = ++requests_taken_[request.station];
-    const MeterFault fault =
+    MeterFault fault =
         options_.faults.At(request.station, number, request.station == stations.front());
+    // A busy meter hears a request only between its answers.
+    if (fault == MeterFault::kBusy && !Answering(request.station))
+        fault = MeterFault::kNone;
     if (observer_)
         observer_(request, number, fault);
-    if (fault != MeterFault::kSilent) {
-        Reply reply = ReplyTo(request.station, number, fault);
+    for (Reply& reply : RepliesTo(request.station, number, fault)) {
         reply.request_end = request_end;
         Queue(request.station, std::move(reply));
     }
     return fault;
 }
 
-std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
-                                                   MeterFault fault) {
+bool SimulatedMeter::Answering(std::uint8_t station) const {
+    const auto found = outboxes_.find(station);
+    return found != outboxes_.end() && found->second->sending;
+}
+
+std::vector<unsigned char> SimulatedMeter::StandardAnswer(std::uint8_t station,
+                                                          std::uint32_t number) {
+    const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
+    std::vector<unsigned char> bytes(block.begin(), block.begin() + kStandardLength - 2);
+    bytes[2] = static_cast<unsigned char>(kStandardLength - 5);
+    const std::uint16_t crc = ModbusChecksum(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<unsigned char>(crc & 0xFF));
+    bytes.push_back(static_cast<unsigned char>(crc >> 8));
+    return bytes;
+}
+
+std::vector<unsigned char> SimulatedMeter::ExceptionAnswer(std::uint8_t station) {
+    std::vector<unsigned char> bytes = {station, kReadInputRegisters | 0x80, kExceptionCode};
+    const std::uint16_t crc = ModbusChecksum(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<unsigned char>(crc & 0xFF));
+    bytes.push_back(static_cast<unsigned char>(crc >> 8));
+    return bytes;
+}
+
+std::vector<std::vector<unsigned char>> SimulatedMeter::FramesTo(std::uint8_t station,
+                                                                 std::uint32_t number,
+                                                                 MeterFault fault) {
     if (fault == MeterFault::kSilent)
         return {};
+    const std::uint8_t next_station = static_cast<std::uint8_t>(station % 247 + 1);
     if (fault == MeterFault::kWrongStation)
-        station = static_cast<std::uint8_t>(station % 247 + 1);
+        station = next_station;
     const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
     std::vector<unsigned char> bytes;
     switch (fault) {
@@ -172,22 +275,53 @@ std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::u
         bytes = block;
         bytes[kCorruptByte] ^= kCorruptBit;
         break;
+    case MeterFault::kTwice:
+        return {block, block};
+    case MeterFault::kNeighbour:
+        // Another meter on the line takes the request for its own.
+        return {block, SimulatedReadings::AnswerBlock(next_station, number + kNeighbourAnswerOffset)};
+    case MeterFault::kStandard:
+        return {StandardAnswer(station, number)};
+    case MeterFault::kException:
+        return {ExceptionAnswer(station)};
+    case MeterFault::kBusy:  // not taken: no answer at all
+        return {};
     default:
         bytes = block;
         break;
     }
+    return {bytes};
+}
+
+std::vector<unsigned char> SimulatedMeter::AnswerTo(std::uint8_t station, std::uint32_t number,
+                                                   MeterFault fault) {
+    if (fault == MeterFault::kBusy)  // as taken by a meter between answers
+        fault = MeterFault::kNone;
+    std::vector<unsigned char> bytes;
+    for (const std::vector<unsigned char>& frame : FramesTo(station, number, fault))
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
     return bytes;
 }
 
-SimulatedMeter::Reply SimulatedMeter::ReplyTo(std::uint8_t station, std::uint32_t number,
-                                              MeterFault fault) const {
-    Reply reply;
-    reply.bytes = AnswerTo(station, number, fault);
-    if (fault == MeterFault::kLate)
-        reply.delay = options_.late_delay;
-    else
-        reply.delay = character_time_ * kTurnaroundCharacters;
-    return reply;
+std::vector<SimulatedMeter::Reply> SimulatedMeter::RepliesTo(std::uint8_t station,
+                                                             std::uint32_t number,
+                                                             MeterFault fault) const {
+    std::vector<Reply> replies;
+    const int stray = options_.line_faults.StrayBytes();
+    for (std::vector<unsigned char>& frame : FramesTo(station, number, fault)) {
+        Reply reply;
+        reply.bytes = std::move(frame);
+        // The driver lets go of the line after the frame's last byte.
+        reply.bytes.insert(reply.bytes.end(), kStray.begin(), kStray.begin() + stray);
+        if (!replies.empty())
+            reply.delay = character_time_ * kFollowingGapCharacters;
+        else if (fault == MeterFault::kLate)
+            reply.delay = options_.late_delay;
+        else
+            reply.delay = character_time_ * kTurnaroundCharacters;
+        replies.push_back(std::move(reply));
+    }
+    return replies;
 }
 
 void SimulatedMeter::Queue(std::uint8_t station, Reply reply) {
@@ -226,12 +360,7 @@ void SimulatedMeter::SendDueBytes(Outbox& outbox) {
     const std::size_t due = std::min<std::size_t>(
         bytes.size(), static_cast<std::size_t>(elapsed / character_time_));
     if (due > outbox.bytes_sent) {
-        boost::system::error_code error;
-        boost::asio::write(master_,
-                           boost::asio::buffer(bytes.data() + outbox.bytes_sent, due - outbox.bytes_sent),
-                           error);
-        if (error)
-            return;
+        Deliver(bytes.data() + outbox.bytes_sent, due - outbox.bytes_sent);
         outbox.bytes_sent = due;
     }
     if (outbox.bytes_sent == bytes.size()) {

@@ -29,7 +29,8 @@ struct Command {
 };
 
 po::options_description Describe(Command& command, std::vector<int>& stations, long& late_ms,
-                                 std::vector<std::string>& faults) {
+                                 std::vector<std::string>& faults,
+                                 std::vector<std::string>& line_faults) {
     po::options_description described("Options");
     described.add_options()
         ("help,h", po::bool_switch(&command.help), "show this help")
@@ -37,8 +38,14 @@ po::options_description Describe(Command& command, std::vector<int>& stations, l
          "a station address on the line, 1..247; repeat it for several meters (default 1)")
         ("baud", po::value(&command.meter.line.baud)->value_name("N"),
          "line speed, sets the pace of answers (default 9600)")
-        ("fault", po::value(&faults)->value_name("KIND@N[,N...]"),
-         ("put a fault into the answer to request N; KIND is one of " + FaultPlan::KindList())
+        ("fault", po::value(&faults)->value_name("KIND@[S:]N[,N...]"),
+         ("put a fault into the answer to station S's request N, or with * for N into every "
+          "request of S (without S: the first station's); KIND is one of " +
+          FaultPlan::KindList())
+             .c_str())
+        ("line", po::value(&line_faults)->value_name("KIND[=N]"),
+         ("a fault of the whole line, in every answer; each kind once; KIND is one of " +
+          LineFaults::KindList())
              .c_str())
         ("echo", po::bool_switch(&command.meter.echo),
          "echo every byte received, as many RS-485 adapters do")
@@ -55,7 +62,8 @@ Command Parse(int argc, char** argv) {
     std::vector<int> stations;
     long late_ms = static_cast<long>(command.meter.late_delay.count());
     std::vector<std::string> faults;
-    po::options_description described = Describe(command, stations, late_ms, faults);
+    std::vector<std::string> line_faults;
+    po::options_description described = Describe(command, stations, late_ms, faults, line_faults);
     po::variables_map given;
     const po::parsed_options parsed = po::parse_command_line(argc, argv, described);
     // A stray word is most likely a mistyped option: refused, not ignored.
@@ -84,6 +92,9 @@ Command Parse(int argc, char** argv) {
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
     for (const std::string& fault : faults)
         command.meter.faults.Add(fault);
+    command.meter.faults.SetDefaultStation(command.meter.stations.front());
+    for (const std::string& fault : line_faults)
+        command.meter.line_faults.Add(fault);
     return command;
 }
 
@@ -138,14 +149,20 @@ int main(int argc, char** argv) {
                 if (several)
                     std::cout << "station " << int{request.station} << " ";
                 std::cout << "request " << number << ": start " << request.start << ", "
-                          << request.quantity << " registers, answer "
-                          << (fault == MeterFault::kNone ? "as usual" : FaultPlan::Name(fault))
-                          << std::endl;
+                          << request.quantity << " registers, ";
+                if (fault == MeterFault::kBusy)
+                    std::cout << "not taken, still answering";
+                else
+                    std::cout << "answer "
+                              << (fault == MeterFault::kNone ? "as usual" : FaultPlan::Name(fault));
+                std::cout << std::endl;
             });
         }
         std::cout << "simulated meter: " << StationList(command.meter.stations) << ", "
-                  << command.meter.line.baud << " baud" << (command.meter.echo ? ", echoing" : "")
-                  << ", on " << meter.PortPath() << std::endl;
+                  << command.meter.line.baud << " baud" << (command.meter.echo ? ", echoing" : "");
+        for (const std::string& fault : command.meter.line_faults.Texts())
+            std::cout << ", line fault " << fault;
+        std::cout << ", on " << meter.PortPath() << std::endl;
         meter.Start();
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);

@@ -57,6 +57,12 @@ TEST(CommandLineTest, EveryWordMeansWhatItSaysOrIsRefused) {
         {{"--sim-fault", "short@2", "--sim-fault", "late@2"},
          "--sim-fault: two faults for request 2: short and late (one fault per request)"},
         {{"--sim-fault", "noise@4,4"}, "--sim-fault: request 4 is named twice for noise"},
+        {{"--sim-fault", "busy@*", "--sim-fault", "twice@9"},
+         "--sim-fault: two faults for one request: busy for every request and twice for 9"},
+        {{"--sim-line", "stray", "--sim-line", "stray=2"}, "--sim-line: line fault stray given twice"},
+        {{"--sim-line", "bursts=0"}, "--sim-line: bursts=0: MS must be from 1 to 1000"},
+        {{"--sim-line", "hum"}, "--sim-line: unknown line fault 'hum'"},
+        {{"--port", "/dev/ttyUSB0", "--sim-line", "delay"}, "--sim-line and --sim-echo apply to the simulated"},
     };
     for (const auto& [words, message] : refused) {
         const std::string refusal = Refusal(words);
@@ -71,6 +77,10 @@ TEST(CommandLineTest, EveryWordMeansWhatItSaysOrIsRefused) {
     const BenchOptions faults = Parse({"--sim-fault", "short@2", "--sim-fault", "late@3"});
     EXPECT_EQ(faults.simulator_faults.At(2), MeterFault::kShort);
     EXPECT_EQ(faults.simulator_faults.At(3), MeterFault::kLate);
+    const BenchOptions line = Parse({"--sim-line", "delay=45", "--sim-line", "bursts",
+                                     "--sim-fault", "neighbour@2:*"});
+    EXPECT_EQ(line.simulator_line.Texts(), (std::vector<std::string>{"bursts=16", "delay=45"}));
+    EXPECT_EQ(line.simulator_faults.At(2, 77, false), MeterFault::kNeighbour);
 }
 
 class BenchHostInputTest : public ::testing::Test {

@@ -265,6 +265,12 @@ TEST_F(BenchHostLineTest, BadLinesGiveOneLineTheirExitStatusAndNoHistory) {
         {{"--baud", "0"}, 2, "--baud must be from 1 to 4000000, not 0"},
         {{"--baud", "12345"}, 5, " refuses 12345 baud: Invalid argument"},
         {{"--port", "/dev/null", "--sim-echo"}, 2, "--sim-echo apply to the simulated line"},
+        // Faults without a station are the first meter's, whatever its address.
+        {{"--sim-fault", "silent@4", "--sim-fault", "short@1:4"}, 2,
+         "--sim-fault: two faults for request 1:4: short and silent (one fault per request)"},
+        {{"--settings", two, "--settings", one, "--sim-fault", "short@2:4", "--sim-fault",
+          "late@3,4"},
+         2, "--sim-fault: two faults for request 2:4: short and late"},
     };
     for (const BadLine& bad : cases) {
         EXPECT_EQ(RunHost(bad.args), bad.status) << bad.args.at(0);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -65,3 +67,71 @@ TEST(FaultPlanTest, FaultsTargetAStationsOwnRequests) {
 }
 
 }  // namespace
+
+// Faults named without a station are the first station's: once the line
+// names it, the same request named with its address is a second fault for
+// it, refused whole, whichever came first.
+struct DefaultStationCase {
+    std::vector<std::string> texts;
+    std::uint8_t default_station;
+    std::string refusal;  // empty: taken
+};
+
+TEST(FaultPlanTest, TheDefaultStationIsResolvedBeforeDoublesAreJudged) {
+    const std::vector<DefaultStationCase> cases = {
+        {{"silent@4", "short@1:4"}, 1, "two faults for request 1:4: short and silent"},
+        {{"short@1:4", "silent@4"}, 1, "two faults for request 1:4: short and silent"},
+        {{"late@3:2", "late@2"}, 3, "request 3:2 is named twice for late"},
+        {{"silent@4", "short@1:4"}, 2, ""},
+        {{"extra@*", "short@1:4"}, 1, "two faults for one request: short for 1:4 and extra for every "
+                                      "request of station 1"},
+        {{"extra@2:*", "short@4"}, 2, "extra for every request of station 2 and short for 2:4"},
+        {{"extra@*", "short@2:4"}, 1, ""},
+    };
+    for (const DefaultStationCase& row : cases) {
+        FaultPlan plan;
+        for (const std::string& text : row.texts)
+            plan.Add(text);
+        const FaultPlan before = plan;
+        std::string refusal;
+        try {
+            plan.SetDefaultStation(row.default_station);
+        } catch (const std::invalid_argument& failure) {
+            refusal = failure.what();
+        }
+        if (row.refusal.empty()) {
+            EXPECT_EQ(refusal, "") << row.texts.front();
+            continue;
+        }
+        EXPECT_NE(refusal.find(row.refusal), std::string::npos) << row.texts.front() << ": " << refusal;
+        for (std::uint32_t request = 1; request <= 5; ++request)
+            EXPECT_EQ(plan.At(request), before.At(request)) << "the plan is left as it was";
+    }
+
+    // Set first, a later fault without a station is the default's at once.
+    FaultPlan plan;
+    plan.SetDefaultStation(7);
+    plan.Add("late@3");
+    EXPECT_EQ(plan.At(7, 3, true), MeterFault::kLate);
+    EXPECT_EQ(plan.At(3), MeterFault::kLate);
+    EXPECT_THROW(plan.Add("short@7:3"), std::invalid_argument);
+    EXPECT_EQ(plan.At(1, 3, false), MeterFault::kNone);
+}
+
+// "*" stands for every request of a station, and leaves room for no other
+// fault of that station.
+TEST(FaultPlanTest, AStarPutsTheFaultIntoEveryRequestOfItsStation) {
+    FaultPlan plan;
+    plan.Add("extra@*");
+    plan.Add("silent@4:*");
+    plan.Add("short@5:2");
+    for (std::uint32_t request : {1u, 2u, 1000u}) {
+        EXPECT_EQ(plan.At(request), MeterFault::kExtra);
+        EXPECT_EQ(plan.At(4, request, false), MeterFault::kSilent);
+        EXPECT_EQ(plan.At(6, request, false), MeterFault::kNone);
+    }
+    EXPECT_EQ(plan.At(5, 2, false), MeterFault::kShort);
+    for (const char* bad : {"late@4:1", "late@4:*", "late@*", "late@5:*", "late@*,2", "late@2,*",
+                            "late@**", "late@1:*:2"})
+        EXPECT_THROW(plan.Add(bad), std::invalid_argument) << bad;
+}
