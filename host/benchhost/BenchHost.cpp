@@ -406,6 +406,7 @@ void BenchHost::DropPending(const std::string& note) {
     owing_.insert(meters_.At(end.meter).station);
     doubtful_ = true;
     Record(end);
+    Hint(hints_.AfterLoss(end.loss_reason, false, false));
 }
 
 void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {

@@ -34,6 +34,12 @@ std::optional<std::string> LineHints::AfterLoss(LossReason reason, bool echo_in_
         return Once("checksum", "the answers carry a checksum at another place in the block: "
                                 "to hand them to the driver as the controller may, try "
                                 "--no-checksum");
+    followed_ = reason == LossReason::kTooLong || reason == LossReason::kTooEarly ? followed_ + 1 : 0;
+    if (followed_ >= kGarbledInARow)
+        return Once("followed", std::to_string(followed_) +
+                                    " answers in a row came with another frame right after or "
+                                    "before them: a repeater, or a second device answering at this "
+                                    "station's address");
     if (garbled_ >= kGarbledInARow)
         return Once("framing", std::to_string(garbled_) +
                                    " answers in a row were garbled: check the line's speed and "

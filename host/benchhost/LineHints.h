@@ -22,7 +22,7 @@ public:
     // at another place in the block.
     std::optional<std::string> AfterLoss(LossReason reason, bool echo_in_answer,
                                           bool checksum_elsewhere);
-    void AfterCompleted() { garbled_ = 0; }
+    void AfterCompleted() { garbled_ = followed_ = 0; }
     // Bytes came after the timeout, the last of them `answer_end` after the
     // request had left.
     std::optional<std::string> AfterLate(std::chrono::milliseconds answer_end);
@@ -35,5 +35,6 @@ private:
 
     std::set<std::string> said_;
     std::size_t garbled_ = 0;
+    std::size_t followed_ = 0;
     bool quiet_said_ = false;
 };

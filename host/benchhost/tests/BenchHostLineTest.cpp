@@ -413,3 +413,34 @@ TEST_F(BenchHostLineTest, AnAnswerJustAfterTheTimeoutIsLateAndTheRunSuggestsATim
     EXPECT_TRUE(timeout == 400 || timeout == 450) << out;
     EXPECT_EQ(ReadJsonFile(json)["line"]["lost_by_reason"]["late"].asUInt(), 1u);
 }
+
+// Meters and lines we did not write, back to back: whatever follows an
+// answer, no record is another request's, and each costs what it says.
+TEST_F(BenchHostLineTest, CopiesNeighboursAndGlitchesNeverBecomeAnotherRoundsReading) {
+    struct Row {
+        std::vector<std::string> faults;
+        Lost lost;
+        const char* says;  // in the lost rows
+    };
+    const std::vector<Row> rows = {
+        // The copy lands in round 4's exchange, sooner than any answer to
+        // it could be whole: round 3's record is voided, round 4 lost.
+        {{"--sim-fault", "twice@3"}, {{3, 1}, {4, 1}}, "lost: a whole answer "},
+        {{"--sim-fault", "neighbour@3"}, {{3, 1}, {4, 1}}, "not station 1's address"},
+        // An RS-485 driver's glitch after every answer costs nothing.
+        {{"--sim-line", "stray=2"}, {}, ""},
+        {{"--sim-fault", "exception@3"}, {{3, 1}}, "lost: the meter answered Modbus exception 02"},
+        {{"--sim-fault", "standard@3"}, {{3, 1}}, "lost: this meter answers in the standard 47-byte form"},
+        {{"--sim-line", "bursts"}, {}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.faults.back());
+        std::filesystem::remove(History());
+        std::vector<std::string> args = Line({1});
+        args.insert(args.end(), {"--rounds", "6", "--interval", "0"});
+        args.insert(args.end(), row.faults.begin(), row.faults.end());
+        ASSERT_EQ(RunHost(args), 0) << err;
+        EXPECT_EQ(CheckOwnRecords(), row.lost) << out;
+        EXPECT_NE(out.find(row.says), std::string::npos) << out;
+    }
+}
