@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -443,4 +444,20 @@ TEST_F(BenchHostLineTest, CopiesNeighboursAndGlitchesNeverBecomeAnotherRoundsRea
         EXPECT_EQ(CheckOwnRecords(), row.lost) << out;
         EXPECT_NE(out.find(row.says), std::string::npos) << out;
     }
+}
+
+// A device that never lets the line fall quiet holds every request back:
+// the run says so while it waits, and a stop still ends it with its summary.
+TEST_F(BenchHostLineTest, ALineThatNeverFallsQuietIsNamedWhileTheHostWaits) {
+    std::vector<std::string> args = Line({1});
+    args.insert(args.end(), {"--rounds", "3", "--interval", "0", "--sim-line", "babble",
+                             "--history", History()});
+    ToolProcess host(BENCH_HOST, args, scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("line not quiet for 5 s: another device is sending\n",
+                                   std::chrono::seconds(15)))
+        << host.Stdout();
+    host.Signal(SIGINT);
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(5));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_NE(host.Stdout().find("\nstopped: "), std::string::npos) << host.Stdout();
 }
