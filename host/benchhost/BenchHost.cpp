@@ -13,14 +13,15 @@
 #include "SerialLine.h"
 #include "StatisticsJson.h"
 #include "StatisticsText.h"
+#include "StopRequested.h"
+#include "StopSignals.h"
 #include "WireBudget.h"
 
 #include <algorithm>
-#include <csignal>
 #include <iostream>
 #include <optional>
 
-#include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,7 +48,7 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       statistics_(WireBudget(line.Settings(), kReadRequestLength, QVT7702::kAnswerLength)),
       round_timer_(io),
       answer_timer_(io),
-      stop_signals_(io, SIGINT, SIGTERM),
+      stop_signals_(io, ::dup(StopSignals::Descriptor())),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(options.interval_seconds))),
       // The answer can only start once the request is on the line.
@@ -56,44 +57,38 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
                           line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
       settle_time_(std::chrono::milliseconds(options.timeout_ms)),
       late_limit_(std::chrono::milliseconds(options.late_limit_ms)) {
-    stop_signals_.add(SIGHUP);
     for (const MeterLineup::Meter& meter : meters_.Meters())
         statistics_.AddMeter(KeyOf(meter));
 }
 
-namespace {
-
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&signals, signal_number);
-    return signals;
-}
-
-}  // namespace
-
-void BenchHost::HoldStopSignals() {
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
+// The stop signals stay held: one is taken from their descriptor, and a
+// second one while the run finishes stays pending, harmless, until the
+// process ends.
 void BenchHost::Run() {
-    stop_signals_.async_wait([this](const boost::system::error_code& error, int) {
-        if (!error)
-            OnStopSignal();
-    });
-    // One that came while held is taken now, by the handler just installed.
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    stop_signals_.async_wait(boost::asio::posix::descriptor_base::wait_read,
+                             [this](const boost::system::error_code& error) {
+                                 if (error)
+                                     return;
+                                 StopSignals::Take();
+                                 OnStopSignal();
+                             });
     try {
         ShowDetails();  // the plug-in's lines from configuration
         table_.WriteHeader();
+        if (StopSignals::Pending()) {  // it came during set-up: nothing is polled or reloaded
+            Finish(Ending::kStopped);
+            return;
+        }
         for (std::size_t i = 0; i < meters_.Size(); ++i)
             LoadNewestRecord(meters_.At(i));
         Receive();
         ScheduleExchange(Clock::now());
         io_.run();
+    } catch (const StopRequested&) {  // a wait for the history's lock, given up
+        Finish(Ending::kStopped);
+    } catch (const RoundTable::OutputGone& gone) {
+        std::cerr << "bench_host: " << gone.what() << ": stopping" << std::endl;
+        Finish(Ending::kStopped);
     } catch (...) {
         Finish(Ending::kFailed);
         throw;
@@ -465,7 +460,7 @@ void BenchHost::Finish(Ending ending) {
     if (finished_)
         return;
     finished_ = true;
-    if (phase_ != Phase::kIdle) {  // a failure in the middle of an exchange
+    if (phase_ != Phase::kIdle) {  // a failure or a given-up wait in the middle of an exchange
         cut_round_ = round_;
         statistics_.ExchangeStopped(KeyOf(Current()));
         sink_.DiscardHeld();
@@ -477,16 +472,25 @@ void BenchHost::Finish(Ending ending) {
     stop_signals_.cancel(ignored);
     line_.Close();
     statistics_.Finish(Clock::now());
-    WriteSummary(ending);
-    WriteStatistics(ending);
+    const bool output_open = static_cast<bool>(out_);
+    WriteSummary(ending, Report());
+    if (output_open && !out_)  // it went just now
+        WriteSummary(ending, std::cerr);
+    WriteStatistics(ending, Report());
+}
+
+// Standard output, or standard error once standard output is gone: the
+// summary of a run whose output was closed still reaches the user.
+std::ostream& BenchHost::Report() {
+    return out_ ? out_ : std::cerr;
 }
 
 // A run that failed already has its error to report: a statistics file
 // that cannot be written then is only noted, not thrown over it.
-void BenchHost::WriteStatistics(Ending ending) {
+void BenchHost::WriteStatistics(Ending ending, std::ostream& text) {
     const StatisticsReport report = statistics_.Report();
-    WriteStatisticsText(out_, report);
-    out_.flush();
+    WriteStatisticsText(text, report);
+    text.flush();
     if (options_.stats_json_path.empty())
         return;
     try {
@@ -498,23 +502,25 @@ void BenchHost::WriteStatistics(Ending ending) {
     }
 }
 
-void BenchHost::WriteSummary(Ending ending) {
+void BenchHost::WriteSummary(Ending ending, std::ostream& out) {
     const char* word = ending == Ending::kFailed    ? "failed"
                        : ending == Ending::kStopped ? "stopped"
                                                     : "done";
     // One meter: every exchange is a round. Several: the rounds begun.
     const std::uint64_t rounds = meters_.Size() == 1 ? completed_ + lost_ : round_;
-    out_ << word << ": " << rounds << (rounds == 1 ? " round" : " rounds");
+    out << word << ": " << rounds << (rounds == 1 ? " round" : " rounds");
     if (meters_.Size() > 1)
-        out_ << " of " << meters_.Size() << " meters";
-    out_ << ", " << completed_ << " completed, " << lost_ << " lost";
+        out << " of " << meters_.Size() << " meters";
+    out << ", " << completed_ << " completed, " << lost_ << " lost";
     if (cut_round_ != 0)
-        out_ << ", round " << cut_round_ << " cut short";
-    out_ << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()
-         << " stored in " << history_.Path();
+        out << ", round " << cut_round_ << " cut short";
+    out << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()
+        << " stored in " << history_.Path();
+    if (sink_.NotStoredCount() != 0)
+        out << ", " << sink_.NotStoredCount() << " not stored";
     if (dropped_bytes_ != 0)
-        out_ << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
-    out_ << std::endl;
+        out << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
+    out << std::endl;
 }
 
 // With --verbose: the exchange's request and answer frames, the records

@@ -7,7 +7,7 @@
 #include "RoundTable.h"
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/signal_set.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
@@ -49,9 +49,14 @@ struct BenchOptions;
 // bytes that follow (a second answer queued behind a late one) drop the
 // record and lose the round.
 //
-// SIGINT, SIGTERM and SIGHUP stop at once, cutting an exchange short; the
-// summary line and then the statistics end every run, also one that a
-// failure ends (with --stats-json also written to their file).
+// SIGINT, SIGTERM and SIGHUP (StopSignals, held from the start of main)
+// stop at once, cutting an exchange short; so do a stop while a record waits
+// for another program's lock on the history (the record is not stored) and a
+// standard output that cannot be written any more. A stop that came during
+// set-up ends the run before its first poll. The summary line and then the
+// statistics end every run, also one that a failure ends (with --stats-json
+// also written to their file); on standard error when standard output is
+// gone.
 class BenchHost {
 public:
     using Clock = std::chrono::steady_clock;
@@ -60,11 +65,6 @@ public:
     BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
               HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
               const BenchOptions& options);
-
-    // Holds SIGINT, SIGTERM and SIGHUP back (in this thread and the threads
-    // it starts) until Run() takes them: a stop while the meters, the line
-    // and the history are set up then ends the run with its summary too.
-    static void HoldStopSignals();
 
     // Re-loads each device's newest stored record, then polls until the
     // rounds are done or a stop signal comes. Throws BenchError when the
@@ -112,12 +112,13 @@ private:
     void Lose(LossReason reason, const std::string& note);
     static LossReason ReasonForStranger(std::uint8_t first_byte);
     void CountForStatistics(const ExchangeEnd& end);
-    void WriteStatistics(Ending ending);
+    void WriteStatistics(Ending ending, std::ostream& report);
     void Record(const ExchangeEnd& end);
     void ScheduleNext();
     void OnStopSignal();
     void Finish(Ending ending);
-    void WriteSummary(Ending ending);
+    void WriteSummary(Ending ending, std::ostream& report);
+    std::ostream& Report();
     void ShowDetails();
     std::string LostNote() const;
     LossReason TimeoutReason() const;
@@ -134,7 +135,7 @@ private:
     PollStatistics statistics_;
     boost::asio::steady_timer round_timer_;
     boost::asio::steady_timer answer_timer_;
-    boost::asio::signal_set stop_signals_;
+    boost::asio::posix::stream_descriptor stop_signals_;
     Clock::duration interval_;
     Clock::duration answer_timeout_;
     Clock::duration settle_time_;

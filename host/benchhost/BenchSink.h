@@ -53,6 +53,9 @@ public:
     std::uint64_t DecodedCount() const { return decoded_; }
     std::uint64_t PublishedCount() const { return published_; }
     std::uint64_t HistoryCount() const { return history_rows_; }
+    // Records the meter asked to store that are not in the history: the
+    // one whose write failed or was given up for a stop, and any after it.
+    std::uint64_t NotStoredCount() const { return not_stored_; }
 
 private:
     struct HeldRecord {
@@ -74,6 +77,7 @@ private:
     std::uint64_t decoded_ = 0;
     std::uint64_t published_ = 0;
     std::uint64_t history_rows_ = 0;
+    std::uint64_t not_stored_ = 0;
     bool holding_ = false;
     std::uint64_t held_published_ = 0;
     std::vector<HeldRecord> held_history_;

@@ -2,15 +2,20 @@
 
 #include "BenchError.h"
 #include "SerialDeviceSettings.h"
+#include "StopRequested.h"
+#include "StopSignals.h"
 
 #include <boost/algorithm/string/trim.hpp>
 #include <json/reader.h>
 #include <json/writer.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -36,14 +41,54 @@ std::string FirstParseError(const std::string& errors) {
 
 // A directory opens as an empty stream and a device may never end, so only
 // a file or a pipe is read.
-void CheckReadableKind(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
-        Fail(path, std::strerror(errno));
+void CheckReadableKind(const std::string& path, const struct stat& status) {
     if (S_ISDIR(status.st_mode))
         Fail(path, "it is a directory, not a file");
     if (!S_ISREG(status.st_mode) && !S_ISFIFO(status.st_mode))
         Fail(path, "not a regular file");
+}
+
+struct Descriptor {
+    explicit Descriptor(int opened) : fd(opened) {}
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+};
+
+// The whole file. A pipe is opened without waiting for a writer and read as
+// its writer sends, each wait watching for a stop signal as well: a pipe
+// nobody writes to, or a slow writer, must not keep a stop from ending the
+// bench host.
+std::string ReadText(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        Fail(path, std::strerror(errno));
+    CheckReadableKind(path, status);
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0)
+        Fail(path, std::strerror(errno));
+    if (::fstat(file.fd, &status) != 0)
+        Fail(path, std::strerror(errno));
+    CheckReadableKind(path, status);  // the file opened may not be the one looked at
+    const bool pipe = S_ISFIFO(status.st_mode);
+
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        if (pipe && !StopSignals::WaitFor(file.fd, POLLIN))
+            throw StopRequested("while reading settings file " + path);
+        const ssize_t count = ::read(file.fd, chunk, sizeof chunk);
+        if (count > 0)
+            text.append(chunk, static_cast<std::size_t>(count));
+        else if (count == 0)
+            return text;
+        else if (errno != EINTR && errno != EAGAIN)
+            Fail(path, std::strerror(errno));
+    }
 }
 
 // The framework passes over a station it cannot use and leaves the driver's
@@ -62,10 +107,7 @@ void CheckStation(const std::string& path, const Json::Value& tree) {
 }  // namespace
 
 DeviceSettings DeviceSettings::Load(const std::string& path) {
-    CheckReadableKind(path);
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        Fail(path, std::strerror(errno));
+    const std::string text = ReadText(path);
 
     DeviceSettings settings;
     Json::CharReaderBuilder builder;
@@ -74,7 +116,8 @@ DeviceSettings DeviceSettings::Load(const std::string& path) {
     // brace), not something to drop without a word.
     builder["failIfExtra"] = true;
     std::string errors;
-    if (!Json::parseFromStream(builder, file, &settings.tree_, &errors))
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    if (!reader->parse(text.data(), text.data() + text.size(), &settings.tree_, &errors))
         Fail(path, FirstParseError(errors));
 
     const Json::Value& tree = settings.tree_;

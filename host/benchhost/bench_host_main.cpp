@@ -20,6 +20,8 @@
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
 #include "StatisticsJson.h"
+#include "StopRequested.h"
+#include "StopSignals.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -133,7 +135,6 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
 }
 
 int Poll(const BenchOptions& given) {
-    BenchHost::HoldStopSignals();
     FrameworkProbe::Instance().recording = false;
     PluginTraceCapture trace;
     std::ostream out(trace.Original());
@@ -154,7 +155,8 @@ int Poll(const BenchOptions& given) {
     boost::asio::io_context io;
     SerialLine line(io);
     line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
-    HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite);
+    HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite,
+                         &StopSignals::Pending);
     if (!options.stats_json_path.empty())
         CheckStatisticsJsonPath(options.stats_json_path);
 
@@ -207,6 +209,7 @@ int DrawPlot(const BenchOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    StopSignals::Hold();
     try {
         const BenchOptions options =
             BenchOptions::Parse(argc, argv, BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
@@ -214,11 +217,18 @@ int main(int argc, char** argv) {
             std::cout << BenchOptions::Help(BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
             return 0;
         }
+        if (options.dump || options.csv || !options.plot_path.empty())
+            StopSignals::Release();
         if (options.dump || options.csv)
             return PrintHistory(options);
         if (!options.plot_path.empty())
             return DrawPlot(options);
         return Poll(options);
+    } catch (const StopRequested& stop) {  // during set-up, in a wait that had to end
+        std::cout << "stopped: " << stop.what() << ", before the first round; nothing polled, "
+                                                   "nothing stored"
+                  << std::endl;
+        return static_cast<int>(ExitCode::kOk);
     } catch (const BenchError& failure) {
         std::cerr << "bench_host: " << failure.what() << std::endl;
         return static_cast<int>(failure.Code());
