@@ -83,6 +83,10 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
     return described;
 }
 
+int Status(ExitCode code) {
+    return static_cast<int>(code);
+}
+
 [[noreturn]] void UsageError(const std::string& message) {
     throw BenchError(ExitCode::kUsage, message + " (see --help)");
 }
@@ -235,9 +239,15 @@ std::string BenchOptions::Help(const std::string& default_plugin,
          << "Defaults: --plugin " << default_plugin << "\n"
          << "          --settings " << default_settings << "\n"
          << "          --history " << options.history_path << "\n"
-         << "Exit status: 0 done, 2 bad option, 3 settings, 4 plug-in, 5 serial port, "
-            "6 history file,\n"
-            "             7 plot (gnuplot missing or failing, image not written),\n"
-            "             8 two meters with one station or data id.\n";
+         << "Exit status: " << Status(ExitCode::kOk) << " done or stopped, "
+         << Status(ExitCode::kFailure) << " other failure, " << Status(ExitCode::kUsage)
+         << " bad option, " << Status(ExitCode::kSettings) << " settings,\n             "
+         << Status(ExitCode::kPlugin) << " plug-in, " << Status(ExitCode::kPort)
+         << " serial port, " << Status(ExitCode::kHistory) << " history file,\n             "
+         << Status(ExitCode::kPlot) << " plot (gnuplot missing or failing, image not written),\n"
+         << "             " << Status(ExitCode::kLine)
+         << " two meters with one station or data id,\n"
+         << "             " << Status(ExitCode::kNothingRead)
+         << " no exchange completed: every one the run ended was lost.\n";
     return text.str();
 }

@@ -134,6 +134,16 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
     out << "history: " << options.history_path << std::endl;
 }
 
+// A run that lost every exchange it ended read nothing from the line: a
+// status of its own tells a script so.
+int RunStatus(const BenchHost& host) {
+    if (host.Completed() != 0 || host.Lost() == 0)
+        return static_cast<int>(ExitCode::kOk);
+    std::cerr << "bench_host: no exchange completed: all " << host.Lost() << " were lost"
+              << std::endl;
+    return static_cast<int>(ExitCode::kNothingRead);
+}
+
 int Poll(const BenchOptions& given) {
     FrameworkProbe::Instance().recording = false;
     PluginTraceCapture trace;
@@ -163,7 +173,7 @@ int Poll(const BenchOptions& given) {
     WriteBanner(out, options, plugin, meters, line, simulator != nullptr);
     BenchHost host(io, line, meters, history, trace, out, options);
     host.Run();
-    return 0;
+    return RunStatus(host);
 }
 
 // All rows, or with --data-id those of one device.

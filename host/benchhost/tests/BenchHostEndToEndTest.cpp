@@ -676,4 +676,157 @@ TEST_F(BenchHostEndToEndTest, AHistoryLockedPastTheWaitFailsNamingTheRecordsNotS
         << host.Stdout();
 }
 
+struct RunEnding {
+    const char* name;
+    std::vector<std::string> args;
+    bool stop;  // stopped once its last round is lost, not run to its end
+    int status;
+};
+
+// A run that completed no exchange read nothing from the line: it has an
+// exit status of its own, done or stopped; one completed exchange is enough.
+TEST_F(BenchHostEndToEndTest, ARunThatLostEveryExchangeHasItsOwnExitStatus) {
+    const std::vector<std::string> fast = {"--interval", "0", "--timeout", "150"};
+    const std::vector<RunEnding> runs = {
+        {"every round lost",
+         {"--late-limit", "150", "--rounds", "3", "--sim-fault", "silent@1,2,3"}, false, 9},
+        {"one round of three completed",
+         {"--late-limit", "150", "--rounds", "3", "--sim-fault", "silent@1,3"}, false, 0},
+        {"stopped after a lost round", {"--late-limit", "60000", "--sim-fault", "silent@1"}, true,
+         9},
+    };
+    for (const RunEnding& run : runs) {
+        std::filesystem::remove(History());
+        std::vector<std::string> args = fast;
+        args.insert(args.end(), run.args.begin(), run.args.end());
+        ToolProcess host(BENCH_HOST, WithHistory(args), scratch.Path());
+        if (run.stop) {
+            ASSERT_TRUE(host.WaitForOutput("lost: no answer", std::chrono::seconds(10))) << run.name;
+            host.Signal(SIGINT);
+        }
+        const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+        ASSERT_TRUE(status.has_value()) << run.name;
+        EXPECT_EQ(*status, run.status) << run.name << ": " << host.Stderr();
+        if (run.status == 9)
+            EXPECT_TRUE(std::regex_match(host.Stderr(),
+                                         std::regex("bench_host: no exchange completed: all [0-9]+ "
+                                                    "were lost\n")))
+                << run.name << ": " << host.Stderr();
+        else
+            EXPECT_EQ(host.Stderr(), "") << run.name;
+    }
+}
+
+TEST_F(BenchHostEndToEndTest, ALineThatDisappearsSaysSoAndEndsWithTheSummary) {
+    auto meter = std::make_unique<SimulatedMeter>(SimulatedMeterOptions{});
+    meter->Start();
+    const std::string port = meter->PortPath();
+    ToolProcess host(BENCH_HOST, WithHistory({"--port", port, "--interval", "0.05"}),
+                     scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
+    meter.reset();  // the far end of the line goes away
+
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 5);
+    EXPECT_EQ(host.Stderr(), "bench_host: serial port " + port + " closed: device unplugged?\n");
+    out = host.Stdout();
+    const Summary summary = Ending();
+    EXPECT_NE(out.find("failed: "), std::string::npos) << out;
+    EXPECT_GE(summary.completed, 2);
+    EXPECT_EQ(static_cast<int>(StoredRecords().size()), summary.completed);
+}
+
+TEST_F(BenchHostEndToEndTest, WaitsAreBoundedByAMinute) {
+    ASSERT_EQ(RunHost({"--rounds", "1", "--timeout", "60000", "--sim-late", "60000"}), 0) << err;
+    EXPECT_NE(out.find("answer timeout 60000 ms, late limit 60000 ms"), std::string::npos)
+        << "four timeouts, but no wait beyond a minute\n" << out;
+    EXPECT_EQ(RunHost({"--timeout", "60001"}), 2);
+    EXPECT_NE(err.find("--timeout must be from 1 to 60000 ms"), std::string::npos) << err;
+    EXPECT_EQ(RunHost({"--sim-late", "60001"}), 2);
+    EXPECT_NE(err.find("--sim-late must be from 0 to 60000 ms"), std::string::npos) << err;
+    EXPECT_EQ(RunHost({"--late-limit", "0"}), 2);
+    EXPECT_NE(err.find("--late-limit must be from 1 to 60000 ms"), std::string::npos) << err;
+}
+
+struct BadInput {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+};
+
+TEST_F(BenchHostEndToEndTest, BadInputGivesOneLineAndItsExitStatusAndNoHistory) {
+    std::ofstream(scratch.File("broken.json")) << "{\n  \"dataId\": 5,\n  \"appSetting\" {}\n}\n";
+    std::ofstream(scratch.File("no-id.json")) << "{ \"appSetting\": { \"b_mode\": \"3\" } }\n";
+    std::ofstream(scratch.File("not-a-library.so")) << "text\n";
+
+    const std::vector<BadInput> cases = {
+        {{"--rounds", "x"}, 2, "bench_host: the argument ('x') for option '--rounds' is invalid"},
+        {{"--sim-fault", "loud@1"}, 2, "bench_host: --sim-fault: unknown fault 'loud'"},
+        {{"--settings", "missing.json"}, 3, "settings file missing.json: No such file"},
+        {{"--settings", "broken.json"}, 3,
+         "settings file broken.json: Line 3, Column 16: Missing ':' after object member name"},
+        {{"--settings", "no-id.json"}, 3, "\"dataId\" is missing"},
+        {{"--plugin", "not-a-library.so"}, 4, "cannot load plug-in: not-a-library.so: "},
+        {{"--plugin", "absent.so"}, 4, "cannot load plug-in: absent.so: No such file or directory"},
+        {{"--port", "/dev/no-such-serial-port"}, 5,
+         "cannot open serial port /dev/no-such-serial-port: No such file or directory"},
+    };
+    for (const BadInput& bad : cases) {
+        EXPECT_EQ(RunHost(bad.args), bad.status) << bad.args.at(0);
+        EXPECT_NE(err.find(bad.message), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        EXPECT_FALSE(std::filesystem::exists(History())) << "no history file after " << err;
+    }
+}
+
+TEST_F(BenchHostEndToEndTest, UnusableHistoryFilesAreRefused) {
+    std::ofstream(scratch.File("notes.txt")) << "not a database, and it stays as it is\n";
+    EXPECT_EQ(RunHost({"--rounds", "1", "--history", scratch.File("notes.txt")}), 6);
+    EXPECT_NE(err.find("notes.txt: file is not a database"), std::string::npos) << err;
+    EXPECT_EQ(RunHost({"--rounds", "1", "--history", scratch.File("no/such/dir.sqlite")}), 6);
+    EXPECT_NE(err.find("directory " + scratch.File("no/such") + " does not exist"), std::string::npos)
+        << err;
+    EXPECT_EQ(RunHost({"--dump", "--history", scratch.File("never-written.sqlite")}), 6);
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("never-written.sqlite")));
+
+    std::ifstream notes(scratch.File("notes.txt"));
+    std::string first;
+    std::getline(notes, first);
+    EXPECT_EQ(first, "not a database, and it stays as it is");
+}
+
+// The stand-alone simulated meter, as the README runs it: a real line for
+// the bench host through its link, a fault of its own, gone at SIGTERM.
+TEST_F(BenchHostEndToEndTest, TheStandAloneSimulatedMeterServesTheBenchHost) {
+    const std::string link = scratch.File("meter");
+    ToolProcess meter(SIMULATED_METER, {"--link", link, "--fault", "corrupt@2"}, scratch.Path());
+    ASSERT_TRUE(meter.WaitForOutput("simulated meter: station 1, 9600 baud, on /dev/pts/",
+                                    std::chrono::seconds(10)))
+        << meter.Stderr();
+    ASSERT_EQ(RunHost({"--port", link, "--rounds", "3", "--interval", "0.05"}), 0) << err;
+    const Summary summary = Ending();
+    EXPECT_EQ(summary.completed, 2) << out;
+    EXPECT_EQ(summary.lost, 1) << "the corrupt answer";
+    meter.Signal(SIGTERM);
+    EXPECT_EQ(meter.WaitFor(std::chrono::seconds(10)), std::optional<int>(0));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+
+    ToolProcess stray(SIMULATED_METER, {"5"}, scratch.Path());
+    EXPECT_EQ(stray.WaitFor(std::chrono::seconds(10)), std::optional<int>(2));
+    EXPECT_EQ(stray.Stderr(), "simulated_meter: unexpected word '5' on the command line (options "
+                              "start with --) (see --help)\n");
+}
+
+TEST_F(BenchHostEndToEndTest, APortHeldByAnotherProgramIsBusy) {
+    SimulatedMeter meter{SimulatedMeterOptions{}};
+    boost::asio::io_context io;
+    SerialLine holder(io);
+    holder.Open(meter.PortPath(), LineSettings{});
+
+    EXPECT_EQ(RunHost({"--port", meter.PortPath(), "--rounds", "1"}), 5);
+    EXPECT_NE(err.find("busy, another program holds it"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(History()));
+}
+
 }  // namespace
