@@ -16,6 +16,7 @@
 #include "PluginTraceCapture.h"
 #include "SMDSPDevice.h"
 #include "MeterLineup.h"
+#include "OutputFile.h"
 #include "SerialDeviceSettings.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
@@ -134,6 +135,23 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
     out << "history: " << options.history_path << std::endl;
 }
 
+// The files a run reads or keeps, which no output of it may replace.
+std::vector<OutputFile::Kept> KeptFiles(const BenchOptions& options) {
+    std::vector<OutputFile::Kept> kept = {
+        {"the history file", options.history_path},
+        // SQLite's own files beside it, while it is open or after a crash.
+        {"the history file's write-ahead journal", options.history_path + "-wal"},
+        {"the history file's shared memory", options.history_path + "-shm"},
+        {"the history file's rollback journal", options.history_path + "-journal"},
+        {"the plug-in", options.plugin_path},
+    };
+    for (const std::string& path : options.settings_paths)
+        kept.push_back({"the settings file", path});
+    if (!options.port.empty())
+        kept.push_back({"the serial port", options.port});
+    return kept;
+}
+
 // A run that lost every exchange it ended read nothing from the line: a
 // status of its own tells a script so.
 int RunStatus(const BenchHost& host) {
@@ -145,6 +163,11 @@ int RunStatus(const BenchHost& host) {
 }
 
 int Poll(const BenchOptions& given) {
+    if (!given.stats_json_path.empty()) {
+        OutputFile::Check("--stats-json", given.stats_json_path, KeptFiles(given),
+                          StatisticsJsonKind());
+        CheckStatisticsJsonPath(given.stats_json_path);
+    }
     FrameworkProbe::Instance().recording = false;
     PluginTraceCapture trace;
     std::ostream out(trace.Original());
@@ -167,8 +190,6 @@ int Poll(const BenchOptions& given) {
     line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite,
                          &StopSignals::Pending);
-    if (!options.stats_json_path.empty())
-        CheckStatisticsJsonPath(options.stats_json_path);
 
     WriteBanner(out, options, plugin, meters, line, simulator != nullptr);
     BenchHost host(io, line, meters, history, trace, out, options);
@@ -203,6 +224,8 @@ int PrintHistory(const BenchOptions& options) {
 }
 
 int DrawPlot(const BenchOptions& options) {
+    static const OutputFile::Kind picture{"a PNG or SVG picture", &HistoryPlot::IsPictureFile};
+    OutputFile::Check("--plot", options.plot_path, KeptFiles(options), picture);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
     const std::vector<HistoryRow> rows = history.All();
     const std::uint32_t data_id = DataIdChoice::Choose(rows, options.data_id, options.history_path);
