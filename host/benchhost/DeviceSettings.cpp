@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -34,6 +36,10 @@ std::string FirstParseError(const std::string& errors) {
         where.erase(0, 2);
     return what.empty() ? where : where + ": " + what;
 }
+
+// No settings need more; JsonCpp's own limit, named here so the message
+// can say it.
+constexpr int kDeepestNesting = 1000;
 
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
     throw BenchError(ExitCode::kSettings, "settings file " + path + ": " + reason);
@@ -94,13 +100,17 @@ std::string ReadText(const std::string& path) {
 // The framework passes over a station it cannot use and leaves the driver's
 // own: a mistyped address would then poll another meter without a word.
 void CheckStation(const std::string& path, const Json::Value& tree) {
-    const Json::Value& station = tree[SerialDeviceSettings::kStationKey];
-    if (station.isNull() || SerialDeviceSettings::StationIn(tree))
+    // A station given as null is a station left out by mistake, not the
+    // driver's own station 1.
+    if (!tree.isMember(SerialDeviceSettings::kStationKey) || SerialDeviceSettings::StationIn(tree))
         return;
+    const Json::Value& station = tree[SerialDeviceSettings::kStationKey];
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
     Fail(path, std::string("\"") + SerialDeviceSettings::kStationKey +
-                   "\" must be a whole number from 1 to 247, not " +
+                   "\" must be a whole number from " +
+                   std::to_string(SerialDeviceSettings::kLowestStation) + " to " +
+                   std::to_string(SerialDeviceSettings::kHighestStation) + ", not " +
                    Json::writeString(writer, station));
 }
 
@@ -115,10 +125,16 @@ DeviceSettings DeviceSettings::Load(const std::string& path) {
     // Text after the settings object is a mistake (two objects, a stray
     // brace), not something to drop without a word.
     builder["failIfExtra"] = true;
+    builder["stackLimit"] = kDeepestNesting;
     std::string errors;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(text.data(), text.data() + text.size(), &settings.tree_, &errors))
-        Fail(path, FirstParseError(errors));
+    try {
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        if (!reader->parse(text.data(), text.data() + text.size(), &settings.tree_, &errors))
+            Fail(path, FirstParseError(errors));
+    } catch (const Json::Exception& failure) {  // what JsonCpp throws: nested past the limit
+        Fail(path, "nested deeper than " + std::to_string(kDeepestNesting) + " levels (" +
+                       failure.what() + ")");
+    }
 
     const Json::Value& tree = settings.tree_;
     if (!tree.isObject())
@@ -127,7 +143,8 @@ DeviceSettings DeviceSettings::Load(const std::string& path) {
     if (data_id.isNull())
         Fail(path, "\"dataId\" is missing (the device's data id, a number)");
     if (!data_id.isUInt())
-        Fail(path, "\"dataId\" must be a whole number from 0 to 4294967295");
+        Fail(path, "\"dataId\" must be a whole number from 0 to " +
+                       std::to_string(std::numeric_limits<std::uint32_t>::max()));
     settings.data_id_ = data_id.asUInt();
     CheckStation(path, tree);
     return settings;

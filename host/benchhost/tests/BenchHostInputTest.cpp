@@ -117,6 +117,10 @@ TEST_F(BenchHostInputTest, ASettingsPathThatIsNotOneJsonObjectIsRefused) {
     std::ofstream(scratch.File("two.json")) << "{ \"dataId\": 5 }\n{ \"dataId\": 6 }\n";
     std::ofstream(scratch.File("brace.json")) << "{ \"dataId\": 5 }\n}\n";
     std::ofstream(scratch.File("commented.json")) << "{ \"dataId\": 5 }\n// the bench meter\n";
+    std::ofstream(scratch.File("deep.json")) << std::string(100000, '[');
+    std::ofstream(scratch.File("deep-inside.json"))
+        << "{ \"dataId\": 5, \"appSetting\": " << std::string(100000, '[') << " }";
+    std::ofstream(scratch.File("null-station.json")) << "{ \"dataId\": 5, \"stationAddress\": null }";
 
     ExpectRefused({"--settings", "settings.json"}, 3,
                   "bench_host: settings file settings.json: it is a directory, not a file");
@@ -124,6 +128,13 @@ TEST_F(BenchHostInputTest, ASettingsPathThatIsNotOneJsonObjectIsRefused) {
                   "settings file two.json: Line 2, Column 1: Extra non-whitespace after JSON value.");
     ExpectRefused({"--settings", "brace.json"}, 3, "brace.json: Line 2, Column 1: Extra");
     ExpectRefused({"--settings", "/dev/zero"}, 3, "settings file /dev/zero: not a regular file");
+    ExpectRefused({"--settings", "deep.json"}, 3,
+                  "bench_host: settings file deep.json: nested deeper than 1000 levels");
+    ExpectRefused({"--settings", "deep-inside.json"}, 3,
+                  "bench_host: settings file deep-inside.json: nested deeper than 1000 levels");
+    ExpectRefused({"--settings", "null-station.json"}, 3,
+                  "bench_host: settings file null-station.json: \"stationAddress\" must be a whole "
+                  "number from 1 to 247, not null");
     EXPECT_EQ(DeviceSettings::Load(scratch.File("commented.json")).DataId(), 5u)
         << "a comment after the object is not extra text";
 }
