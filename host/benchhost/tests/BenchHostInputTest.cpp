@@ -180,9 +180,21 @@ TEST(ElfFileCheckTest, DamagedHeadersAndOtherFilesAreNamed) {
     ScratchDirectory scratch;
     const std::string whole = Bytes(QVT7702_PLUGIN);
     const unsigned char other_class = sizeof(void*) == 8 ? ELFCLASS32 : ELFCLASS64;
+    const std::string other_bits = other_class == ELFCLASS32 ? "32" : "64";
+    // The controller's build: a 32-bit MIPS library, either byte order; the
+    // machine field is in the file's own byte order.
+    std::string mips_big = WithField(whole, EI_CLASS, static_cast<unsigned char>(ELFCLASS32));
+    mips_big[EI_DATA] = ELFDATA2MSB;
+    std::string mips_little = mips_big;
+    mips_little[EI_DATA] = ELFDATA2LSB;
+    mips_big.replace(offsetof(Header, e_machine), 2, std::string{'\0', char{EM_MIPS}});
+    mips_little.replace(offsetof(Header, e_machine), 2, std::string{char{EM_MIPS}, '\0'});
     const std::vector<std::pair<std::string, std::string>> files = {
         {"text\n", "not an ELF file"},
-        {WithField(whole, EI_CLASS, other_class), "-bit library, and this program is "},
+        {WithField(whole, EI_CLASS, other_class),
+         "a " + other_bits + "-bit little-endian library, and this program runs on "},
+        {mips_big, "built for MIPS, a 32-bit big-endian library, and this program runs on "},
+        {mips_little, "built for MIPS, a 32-bit little-endian library, and this program runs on "},
         {WithField(whole, offsetof(Header, e_type), static_cast<ElfW(Half)>(ET_EXEC)),
          "not a shared library (ELF type 2)"},
         {WithField(whole, offsetof(Header, e_machine), static_cast<ElfW(Half)>(EM_S390)),
