@@ -21,8 +21,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -79,6 +81,56 @@ TEST(CommandLineTest, EveryWordMeansWhatItSaysOrIsRefused) {
     EXPECT_EQ(faults.simulator_faults.At(3), MeterFault::kLate);
 }
 
+// A numeric option's bound: taken at its value, refused one past it, and
+// named in the help text from the same constant.
+struct Bound {
+    std::vector<std::string> with;  // what else the option needs
+    const char* option;
+    long long highest;
+    std::function<long long(const BenchOptions&)> taken;
+    std::string refusal;
+    std::string help;
+};
+
+TEST(CommandLineTest, EachUpperBoundIsTakenAtItsValueAndRefusedPastIt) {
+    const std::string wait = std::to_string(BenchOptions::kLongestWaitMs);
+    const std::vector<Bound> bounds = {
+        {{}, "--late-limit", BenchOptions::kLongestWaitMs,
+         [](const BenchOptions& o) { return static_cast<long long>(o.late_limit_ms); },
+         "--late-limit must be from 1 to " + wait + " ms", "in ms, 1 to " + wait + ":"},
+        {{}, "--timeout", BenchOptions::kLongestWaitMs,
+         [](const BenchOptions& o) { return static_cast<long long>(o.timeout_ms); },
+         "--timeout must be from 1 to " + wait + " ms", "in ms, 1 to " + wait + " (default"},
+        {{}, "--sim-late", BenchOptions::kLongestWaitMs,
+         [](const BenchOptions& o) { return static_cast<long long>(o.simulator_late_ms); },
+         "--sim-late must be from 0 to " + wait + " ms", "in ms, 0 to " + wait + " (default"},
+        {{}, "--baud", BenchOptions::kHighestBaud,
+         [](const BenchOptions& o) { return static_cast<long long>(o.baud.value_or(0)); },
+         "--baud must be from 1 to " + std::to_string(BenchOptions::kHighestBaud) + ", not " +
+             std::to_string(BenchOptions::kHighestBaud + 1),
+         "line speed, 1 to " + std::to_string(BenchOptions::kHighestBaud) + " (default"},
+        {{"--dump"}, "--data-id", BenchOptions::kHighestDataId,
+         [](const BenchOptions& o) { return static_cast<long long>(o.data_id.value_or(0)); },
+         "--data-id must be from 0 to " + std::to_string(BenchOptions::kHighestDataId),
+         "the data id, 0 to " + std::to_string(BenchOptions::kHighestDataId) + ", that"},
+    };
+    std::string help = BenchOptions::Help("plugin.so", "settings.json");
+    // The option descriptions wrap at any blank: compare them on one line.
+    std::replace(help.begin(), help.end(), '\n', ' ');
+    help.erase(std::unique(help.begin(), help.end(),
+                           [](char a, char b) { return a == ' ' && b == ' '; }),
+               help.end());
+    for (const Bound& bound : bounds) {
+        std::vector<std::string> words = bound.with;
+        words.insert(words.end(), {bound.option, std::to_string(bound.highest)});
+        EXPECT_EQ(bound.taken(Parse(words)), bound.highest) << bound.option;
+        words.back() = std::to_string(bound.highest + 1);
+        EXPECT_NE(Refusal(words).find(bound.refusal), std::string::npos)
+            << bound.option << ": " << Refusal(words);
+        EXPECT_NE(help.find(bound.help), std::string::npos) << bound.option << ": " << help;
+    }
+}
+
 class BenchHostInputTest : public ::testing::Test {
 protected:
     int RunHost(std::vector<std::string> args) {
@@ -105,6 +157,20 @@ protected:
     std::string out;
     std::string err;
 };
+
+// Past the command line too, a bound is a value the bench host runs with.
+TEST_F(BenchHostInputTest, EachUpperBoundRunsAtItsValue) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"--rounds", "1", "--late-limit", std::to_string(BenchOptions::kLongestWaitMs)},
+        {"--rounds", "1", "--baud", std::to_string(BenchOptions::kHighestBaud)},
+        {"--rounds", "1", "--sim-late", std::to_string(BenchOptions::kLongestWaitMs)},
+        {"--dump", "--data-id", std::to_string(BenchOptions::kHighestDataId)},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        EXPECT_EQ(RunHost(args), 0) << args.at(1) << " " << args.back() << ": " << err;
+        EXPECT_EQ(err, "") << args.at(1);
+    }
+}
 
 TEST_F(BenchHostInputTest, AStrayWordOrAnEmptyPortRunsNothing) {
     ExpectRefused({"--rounds", "1", "extra"}, 2,
