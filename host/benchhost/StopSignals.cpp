@@ -48,7 +48,8 @@ int StopSignals::Descriptor() {
         const sigset_t set = StopSet();
         const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
         if (fd < 0)
-            throw std::system_error(errno, std::generic_category(), "cannot watch for stop signals");
+            throw std::system_error(errno, std::generic_category(),
+                                    "cannot watch for stop signals");
         return fd;
     }();
     return descriptor;

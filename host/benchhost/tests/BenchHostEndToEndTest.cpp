@@ -701,7 +701,8 @@ TEST_F(BenchHostEndToEndTest, ARunThatLostEveryExchangeHasItsOwnExitStatus) {
         args.insert(args.end(), run.args.begin(), run.args.end());
         ToolProcess host(BENCH_HOST, WithHistory(args), scratch.Path());
         if (run.stop) {
-            ASSERT_TRUE(host.WaitForOutput("lost: no answer", std::chrono::seconds(10))) << run.name;
+            ASSERT_TRUE(host.WaitForOutput("lost: no answer", std::chrono::seconds(10)))
+                << run.name;
             host.Signal(SIGINT);
         }
         const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
