@@ -14,14 +14,15 @@
 #include "SerialLine.h"
 #include "StatisticsJson.h"
 #include "StatisticsText.h"
+#include "StopRequested.h"
+#include "StopSignals.h"
 #include "WireBudget.h"
 
 #include <algorithm>
-#include <csignal>
 #include <iostream>
 #include <optional>
 
-#include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,7 +48,7 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       round_timer_(io),
       answer_timer_(io),
       pending_timer_(io),
-      stop_signals_(io, SIGINT, SIGTERM),
+      stop_signals_(io, ::dup(StopSignals::Descriptor())),
       exchange_line_{std::chrono::duration_cast<Clock::duration>(line.Settings().CharacterTime()),
                      QVT7702::kAnswerLength, options.echo, options.check_checksum},
       interval_(std::chrono::duration_cast<Clock::duration>(
@@ -58,44 +59,38 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
                           line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
       settle_time_(std::chrono::milliseconds(options.timeout_ms)),
       late_limit_(std::chrono::milliseconds(options.late_limit_ms)) {
-    stop_signals_.add(SIGHUP);
     for (const MeterLineup::Meter& meter : meters_.Meters())
         statistics_.AddMeter(KeyOf(meter));
 }
 
-namespace {
-
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&signals, signal_number);
-    return signals;
-}
-
-}  // namespace
-
-void BenchHost::HoldStopSignals() {
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
+// The stop signals stay held: one is taken from their descriptor, and a
+// second one while the run finishes stays pending, harmless, until the
+// process ends.
 void BenchHost::Run() {
-    stop_signals_.async_wait([this](const boost::system::error_code& error, int) {
-        if (!error)
-            OnStopSignal();
-    });
-    // One that came while held is taken now, by the handler just installed.
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    stop_signals_.async_wait(boost::asio::posix::descriptor_base::wait_read,
+                             [this](const boost::system::error_code& error) {
+                                 if (error)
+                                     return;
+                                 StopSignals::Take();
+                                 OnStopSignal();
+                             });
     try {
         ShowDetails();  // the plug-in's lines from configuration
         table_.WriteHeader();
+        if (StopSignals::Pending()) {  // it came during set-up: nothing is polled or reloaded
+            Finish(Ending::kStopped);
+            return;
+        }
         for (std::size_t i = 0; i < meters_.Size(); ++i)
             LoadNewestRecord(meters_.At(i));
         Receive();
         ScheduleExchange(Clock::now());
         io_.run();
+    } catch (const StopRequested&) {  // a wait for the history's lock, given up
+        Finish(Ending::kStopped);
+    } catch (const RoundTable::OutputGone& gone) {
+        std::cerr << "bench_host: " << gone.what() << ": stopping" << std::endl;
+        Finish(Ending::kStopped);
     } catch (...) {
         Finish(Ending::kFailed);
         throw;
@@ -189,6 +184,7 @@ void BenchHost::BeginExchange() {
     }
     quiet_wait_since_.reset();
     hints_.QuietAgain();
+    SettleLateWatch();
 
     if (current_ == 0) {
         ++round_;
@@ -252,14 +248,14 @@ void BenchHost::OnReceived(unsigned char* data, std::size_t len) {
         dropped_bytes_ += len;
         answer_tail_->Feed(data, len);
         return;
-    case Phase::kOwed:
-        if (late_bytes_ == 0)
-            first_late_at_ = now;
-        late_bytes_ += len;
-        dropped_bytes_ += len;
-        return;
     case Phase::kIdle:
         dropped_bytes_ += len;
+        if (late_watch_ && now < owed_until_) {
+            if (late_watch_->bytes == 0)
+                late_watch_->first_at = now;
+            late_watch_->bytes += len;
+            late_watch_->last_at = now;
+        }
         // Right after an answer whose record waits, a few bytes that cannot
         // begin a frame are the line's glitch; anything else is doubt.
         if (pending_ && pending_->tail.Feed(data, len))
@@ -415,36 +411,31 @@ void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
     if (!exchange_->FirstByteAt())
         CommitPending();  // the line stayed silent after that answer
     const Exchange::Loss loss = exchange_->TimedOut(options_.timeout_ms);
-    if (loss.reason != LossReason::kNoAnswer) {
-        Lose(loss.reason, loss.note);
-        return;
-    }
-    // The meter may still answer: nothing goes out until the late limit,
-    // and what comes meanwhile tells whether the timeout was too short.
-    phase_ = Phase::kOwed;
-    last_activity_ = std::max(last_activity_, Clock::now());
-    late_bytes_ = 0;
-    owed_until_ = exchange_->RequestEnd() + late_limit_;
-    answer_timer_.expires_at(owed_until_);
-    answer_timer_.async_wait([this, exchange](const boost::system::error_code& error) {
-        if (!error && !finished_ && phase_ == Phase::kOwed && exchange == exchange_number_)
-            EndOwed();
-    });
+    // The meter may still answer: what comes before the late limit tells
+    // whether the timeout was too short.
+    if (loss.reason == LossReason::kNoAnswer)
+        late_watch_ = LateWatch{current_, exchange_->RequestEnd(), 0, {}, {}};
+    Lose(loss.reason, loss.note);
 }
 
-void BenchHost::EndOwed() {
-    const Exchange::Loss loss = exchange_->TimedOut(options_.timeout_ms);
-    if (late_bytes_ == 0) {
-        Lose(loss.reason, loss.note);
+// Bytes that came after a request's timeout but before its late limit were
+// most likely its answer: the loss is counted as late, and said so.
+void BenchHost::SettleLateWatch() {
+    if (!late_watch_)
         return;
-    }
-    const auto after = [this](Clock::time_point at) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(at - exchange_->RequestEnd());
+    const LateWatch watch = *late_watch_;
+    late_watch_.reset();
+    if (watch.bytes == 0)
+        return;
+    const auto after = [&watch](Clock::time_point at) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(at - watch.request_end);
     };
-    const std::size_t bytes = late_bytes_;
-    const Clock::time_point last = last_activity_;
-    Lose(LossReason::kLate, LossNotes::Late(options_.timeout_ms, bytes, after(first_late_at_)));
-    Hint(hints_.AfterLate(after(last)));
+    statistics_.LossRenamed(KeyOf(meters_.At(watch.meter)), LossReason::kNoAnswer, LossReason::kLate);
+    if (options_.verbose)
+        out_ << "  " << LossNotes::Late(meters_.At(watch.meter).station, options_.timeout_ms,
+                                        watch.bytes, after(watch.first_at))
+             << '\n';
+    Hint(hints_.AfterLate(after(watch.last_at)));
 }
 
 void BenchHost::Lose(LossReason reason, const std::string& note) {
@@ -452,17 +443,14 @@ void BenchHost::Lose(LossReason reason, const std::string& note) {
     const std::uint8_t station = Current().station;
     ExchangeEnd end = EndOf(Outcome::kLost, note, decoded_but_dropped);
     end.loss_reason = reason;
-    // The line's quiet counts from the exchange's end: the timeout's, for
-    // one that then waited out the late limit.
-    if (phase_ != Phase::kOwed)
-        last_activity_ = Clock::now();
+    last_activity_ = Clock::now();
     phase_ = Phase::kIdle;
     answer_timer_.cancel();
     sink_.TakeHeld();  // dropped: neither published nor stored
     answered_records_ = {};
     doubtful_ = true;
     owing_.insert(station);
-    if (reason == LossReason::kNoAnswer || reason == LossReason::kLate)
+    if (reason == LossReason::kNoAnswer)
         owed_until_ = std::max(owed_until_, exchange_->RequestEnd() + late_limit_);
     CommitPending();  // nothing it followed has spoken against it
     Record(end);
@@ -567,9 +555,6 @@ void BenchHost::OnStopSignal() {
     case Phase::kIdle:
         Finish(Ending::kStopped);
         return;
-    case Phase::kOwed:
-        EndOwed();
-        return;
     case Phase::kAnswered:
         if (!InDoubt(Current().station)) {
             AnswerStands();
@@ -586,10 +571,15 @@ void BenchHost::OnStopSignal() {
 void BenchHost::Finish(Ending ending) {
     if (finished_)
         return;
-    if (ending != Ending::kFailed)
-        CommitPending();  // nothing came to speak against it
+    if (ending != Ending::kFailed) {
+        try {
+            CommitPending();  // nothing came to speak against it
+        } catch (const StopRequested&) {
+            pending_.reset();  // its write given up for a stop: counted as not stored
+        }
+    }
     finished_ = true;
-    if (phase_ != Phase::kIdle) {  // a failure in the middle of an exchange
+    if (phase_ != Phase::kIdle) {  // a failure or a given-up wait in the middle of an exchange
         cut_round_ = round_;
         statistics_.ExchangeStopped(KeyOf(Current()));
         sink_.TakeHeld();
@@ -602,18 +592,28 @@ void BenchHost::Finish(Ending ending) {
     boost::system::error_code ignored;
     stop_signals_.cancel(ignored);
     line_.Close();
+    SettleLateWatch();
     statistics_.Finish(Clock::now());
-    WriteSummary(ending);
-    WriteStatistics(ending);
+    const bool output_open = static_cast<bool>(out_);
+    WriteSummary(ending, Report());
+    if (output_open && !out_)  // it went just now
+        WriteSummary(ending, std::cerr);
+    WriteStatistics(ending, Report());
+}
+
+// Standard output, or standard error once standard output is gone: the
+// summary of a run whose output was closed still reaches the user.
+std::ostream& BenchHost::Report() {
+    return out_ ? out_ : std::cerr;
 }
 
 // A run that failed already has its error to report: a statistics file
 // that cannot be written then is only noted, not thrown over it.
-void BenchHost::WriteStatistics(Ending ending) {
+void BenchHost::WriteStatistics(Ending ending, std::ostream& text) {
     StatisticsReport report = statistics_.Report();
     report.checksum_checked = options_.check_checksum;
-    WriteStatisticsText(out_, report);
-    out_.flush();
+    WriteStatisticsText(text, report);
+    text.flush();
     if (options_.stats_json_path.empty())
         return;
     try {
@@ -625,25 +625,27 @@ void BenchHost::WriteStatistics(Ending ending) {
     }
 }
 
-void BenchHost::WriteSummary(Ending ending) {
+void BenchHost::WriteSummary(Ending ending, std::ostream& out) {
     const char* word = ending == Ending::kFailed    ? "failed"
                        : ending == Ending::kStopped ? "stopped"
                                                     : "done";
     // One meter: every exchange is a round. Several: the rounds begun.
     const std::uint64_t rounds = meters_.Size() == 1 ? completed_ + lost_ : round_;
-    out_ << word << ": " << rounds << (rounds == 1 ? " round" : " rounds");
+    out << word << ": " << rounds << (rounds == 1 ? " round" : " rounds");
     if (meters_.Size() > 1)
-        out_ << " of " << meters_.Size() << " meters";
-    out_ << ", " << completed_ << " completed, " << lost_ << " lost";
+        out << " of " << meters_.Size() << " meters";
+    out << ", " << completed_ << " completed, " << lost_ << " lost";
     if (cut_round_ != 0)
-        out_ << ", round " << cut_round_ << " cut short";
-    out_ << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()
-         << " stored in " << history_.Path();
+        out << ", round " << cut_round_ << " cut short";
+    out << "; " << sink_.PublishedCount() << " records published, " << sink_.HistoryCount()
+        << " stored in " << history_.Path();
+    if (sink_.NotStoredCount() != 0)
+        out << ", " << sink_.NotStoredCount() << " not stored";
     if (dropped_bytes_ != 0)
-        out_ << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
+        out << "; " << dropped_bytes_ << " bytes outside an exchange dropped";
     if (!options_.check_checksum)
-        out_ << "; checksums not checked";
-    out_ << std::endl;
+        out << "; checksums not checked";
+    out << std::endl;
 }
 
 // With --verbose: the exchange's request and answer frames, the records

@@ -9,7 +9,7 @@
 #include "RoundTable.h"
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/signal_set.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
@@ -58,9 +58,14 @@ struct BenchOptions;
 // limit that lands in its station's next exchange, when the meter sends
 // nothing of its own for that next request.
 //
-// SIGINT, SIGTERM and SIGHUP stop at once, cutting an exchange short; the
-// summary line and then the statistics end every run, also one that a
-// failure ends (with --stats-json also written to their file).
+// SIGINT, SIGTERM and SIGHUP (StopSignals, held from the start of main)
+// stop at once, cutting an exchange short; so do a stop while a record waits
+// for another program's lock on the history (the record is not stored) and a
+// standard output that cannot be written any more. A stop that came during
+// set-up ends the run before its first poll. The summary line and then the
+// statistics end every run, also one that a failure ends (with --stats-json
+// also written to their file); on standard error when standard output is
+// gone.
 class BenchHost {
 public:
     using Clock = std::chrono::steady_clock;
@@ -69,11 +74,6 @@ public:
     BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
               HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
               const BenchOptions& options);
-
-    // Holds SIGINT, SIGTERM and SIGHUP back (in this thread and the threads
-    // it starts) until Run() takes them: a stop while the meters, the line
-    // and the history are set up then ends the run with its summary too.
-    static void HoldStopSignals();
 
     // Re-loads each device's newest stored record, then polls until the
     // rounds are done or a stop signal comes. Throws BenchError when the
@@ -88,7 +88,6 @@ private:
         kIdle,            // between exchanges
         kAwaitingAnswer,  // request sent, bytes go to the meter
         kAnswered,        // the whole answer decoded, its record held, the line watched
-        kOwed,            // no answer within the timeout: waiting out the late limit
     };
     enum class Outcome { kCompleted, kLost, kStopped };
     enum class Ending { kDone, kStopped, kFailed };
@@ -131,7 +130,7 @@ private:
     void WatchAnswered(std::uint64_t exchange);
     void AnswerStands();
     void OnAnswerTimeout(std::uint64_t exchange);
-    void EndOwed();
+    void SettleLateWatch();
     void CommitPending();
     void DropPending(const std::string& note);
     void WatchPending();
@@ -141,11 +140,12 @@ private:
     void Record(const ExchangeEnd& end);
     void CountForStatistics(const ExchangeEnd& end);
     void Hint(const std::optional<std::string>& hint);
-    void WriteStatistics(Ending ending);
+    void WriteStatistics(Ending ending, std::ostream& report);
     void ScheduleNext();
     void OnStopSignal();
     void Finish(Ending ending);
-    void WriteSummary(Ending ending);
+    void WriteSummary(Ending ending, std::ostream& report);
+    std::ostream& Report();
     std::vector<std::string> TakeDetails();
     void ShowDetails(const std::vector<std::string>& details);
     void ShowDetails() { ShowDetails(TakeDetails()); }
@@ -164,7 +164,7 @@ private:
     boost::asio::steady_timer round_timer_;
     boost::asio::steady_timer answer_timer_;
     boost::asio::steady_timer pending_timer_;
-    boost::asio::signal_set stop_signals_;
+    boost::asio::posix::stream_descriptor stop_signals_;
     Exchange::Line exchange_line_;
     Clock::duration interval_;
     Clock::duration answer_timeout_;
@@ -193,7 +193,14 @@ private:
     std::optional<AnswerTail> answer_tail_;  // while Answered
     BenchSink::Held answered_records_;       // while Answered
     Clock::time_point answer_end_;
-    std::size_t late_bytes_ = 0;  // while Owed
-    Clock::time_point first_late_at_;
+    // After an exchange without an answer, until the late limit: what came.
+    struct LateWatch {
+        std::size_t meter;
+        Clock::time_point request_end;
+        std::size_t bytes;
+        Clock::time_point first_at;
+        Clock::time_point last_at;
+    };
+    std::optional<LateWatch> late_watch_;
     std::optional<Pending> pending_;
 };

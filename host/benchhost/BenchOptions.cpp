@@ -14,6 +14,13 @@ namespace po = boost::program_options;
 
 namespace {
 
+// "L to H", for a bound's help text and its message alike.
+std::string Range(long long lowest, long long highest) {
+    return std::to_string(lowest) + " to " + std::to_string(highest);
+}
+
+const std::string kLongestWait = std::to_string(BenchOptions::kLongestWaitMs);
+
 // What the command line gives as text or signed numbers, checked after.
 struct RawOptions {
     std::vector<std::string> faults;
@@ -42,7 +49,8 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "serial device of a real line, such as /dev/ttyUSB0 "
          "(default: the built-in simulated line)")
         ("baud", po::value(&raw.baud)->value_name("N"),
-         "line speed (default: the driver's, 9600)")
+         ("line speed, " + Range(BenchOptions::kLowestBaud, BenchOptions::kHighestBaud) +
+          " (default: the driver's, 9600)").c_str())
         ("parity", po::value(&raw.parity)->value_name("none|even|odd"),
          "parity bit (default none, from the driver's serial parameter)")
         ("stop-bits", po::value(&raw.stop_bits)->value_name("1|2"), "stop bits (default 1)")
@@ -56,17 +64,21 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
         ("stats-json", po::value(&options.stats_json_path)->value_name("FILE"),
          "also write the run's statistics to FILE as JSON, when the run ends")
         ("interval", po::value(&options.interval_seconds)->value_name("SECONDS"),
-         "time from one poll to the next (default 1)")
+         ("time from one poll to the next, " +
+          Range(0, static_cast<long long>(BenchOptions::kLongestIntervalSeconds)) +
+          " (default 1)").c_str())
         ("rounds", po::value(&raw.rounds)->value_name("N"),
          "stop after N rounds, N at least 1 (default: poll until Ctrl-C)")
         ("timeout", po::value(&raw.timeout_ms)->value_name("MS"),
-         "how long to wait for an answer, in ms (default 480 characters of the line: "
-         "500 at 9600 baud 8N1)")
+         ("how long to wait for an answer, in ms, 1 to " + kLongestWait +
+          " (default 480 characters of the line: 500 at 9600 baud 8N1)").c_str())
         ("late-limit", po::value(&raw.late_limit_ms)->value_name("MS"),
-         "how long after its request a meter's answer may still come, in ms: after a "
-         "request without any answer nothing is sent until then, and an answer that "
-         "comes by then is dropped, not taken for the next request's (default: 4 answer "
-         "timeouts, at most 60000)")
+         ("how long after its request a meter's answer may still come, in ms, 1 to " +
+          kLongestWait +
+          ": after a request without any answer nothing is sent until then, and an answer "
+          "that comes by then is dropped, not taken for the next request's (default: " +
+          std::to_string(BenchOptions::kLateLimitTimeouts) + " answer timeouts, at most " +
+          kLongestWait + ")").c_str())
         ("verbose,v", po::bool_switch(&options.verbose),
          "show every request, answer and published record, and the plug-in's own lines")
         ("dump", po::bool_switch(&options.dump), "print the stored history decoded, and exit")
@@ -75,15 +87,17 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "draw the stored history of one data id over time into FILE (.svg or .png) "
          "with gnuplot, and exit")
         ("data-id", po::value(&raw.data_id)->value_name("N"),
-         "the data id --plot draws (default: the only one in the history) or --dump and "
-         "--csv show (default: all)")
+         ("the data id, " + Range(0, BenchOptions::kHighestDataId) +
+          ", that --plot draws (default: the only one in the history) or --dump and "
+          "--csv show (default: all)").c_str())
         ("sim-fault", po::value(&raw.faults)->value_name("KIND@[S:]N[,N...]"),
          ("simulated line: put a fault into the answer to station S's request N, or with * "
           "for N into every request of S (without S: the first meter's), one fault per "
           "request; KIND is one of " +
           FaultPlan::KindList()).c_str())
         ("sim-late", po::value(&raw.late_ms)->value_name("MS"),
-         "simulated line: how late a late answer comes, in ms (default 800)")
+         ("simulated line: how late a late answer comes, in ms, 0 to " + kLongestWait +
+          " (default 800)").c_str())
         ("sim-echo", po::bool_switch(&options.simulator_echo),
          "simulated line: echo every byte the host sends, as many adapters do")
         ("sim-line", po::value(&raw.line_faults)->value_name("KIND[=N]"),
@@ -91,6 +105,10 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
           "each kind once; KIND is one of " +
           LineFaults::KindList()).c_str());
     return described;
+}
+
+int Status(ExitCode code) {
+    return static_cast<int>(code);
 }
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -147,16 +165,18 @@ void CheckPlot(const po::variables_map& given, BenchOptions& options, long long 
     if (options.plot_path.empty() && !options.dump && !options.csv)
         UsageError("--data-id chooses the records --plot, --dump or --csv show (a polled "
                    "meter's data id comes from its settings)");
-    if (data_id < 0 || data_id > 0xFFFFFFFFLL)
-        UsageError("--data-id must be from 0 to 4294967295");
+    if (data_id < 0 || data_id > BenchOptions::kHighestDataId)
+        UsageError("--data-id must be from " + Range(0, BenchOptions::kHighestDataId));
     options.data_id = static_cast<std::uint32_t>(data_id);
 }
 
 // The line's framing; a speed the port cannot take is the port's to refuse.
 void CheckLine(const po::variables_map& given, BenchOptions& options, const RawOptions& raw) {
     if (given.count("baud") != 0) {
-        if (raw.baud < 1 || raw.baud > 4000000)
-            UsageError("--baud must be from 1 to 4000000, not " + std::to_string(raw.baud));
+        if (raw.baud < BenchOptions::kLowestBaud || raw.baud > BenchOptions::kHighestBaud)
+            UsageError("--baud must be from " +
+                       Range(BenchOptions::kLowestBaud, BenchOptions::kHighestBaud) + ", not " +
+                       std::to_string(raw.baud));
         options.baud = static_cast<int>(raw.baud);
     }
     if (given.count("parity") != 0) {
@@ -208,14 +228,15 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
     options.check_checksum = !raw.no_checksum;
     if (given.count("timeout") != 0 && (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs))
-        UsageError("--timeout must be from 1 to 60000 ms");
+        UsageError("--timeout must be from 1 to " + kLongestWait + " ms");
     if (given.count("late-limit") != 0 &&
         (options.late_limit_ms == 0 || options.late_limit_ms > kLongestWaitMs))
-        UsageError("--late-limit must be from 1 to 60000 ms");
+        UsageError("--late-limit must be from 1 to " + kLongestWait + " ms");
     if (options.simulator_late_ms > kLongestWaitMs)
-        UsageError("--sim-late must be from 0 to 60000 ms");
-    if (!(options.interval_seconds >= 0.0) || options.interval_seconds > 86400.0)
-        UsageError("--interval must be from 0 to 86400 seconds");
+        UsageError("--sim-late must be from 0 to " + kLongestWait + " ms");
+    if (!(options.interval_seconds >= 0.0) || options.interval_seconds > kLongestIntervalSeconds)
+        UsageError("--interval must be from " +
+                   Range(0, static_cast<long long>(kLongestIntervalSeconds)) + " seconds");
     if (options.dump && options.csv)
         UsageError("--dump and --csv cannot be given together");
     CheckPlot(given, options, raw.data_id);
@@ -254,9 +275,15 @@ std::string BenchOptions::Help(const std::string& default_plugin,
          << "Defaults: --plugin " << default_plugin << "\n"
          << "          --settings " << default_settings << "\n"
          << "          --history " << options.history_path << "\n"
-         << "Exit status: 0 done, 2 bad option, 3 settings, 4 plug-in, 5 serial port, "
-            "6 history file,\n"
-            "             7 plot (gnuplot missing or failing, image not written),\n"
-            "             8 two meters with one station or data id.\n";
+         << "Exit status: " << Status(ExitCode::kOk) << " done or stopped, "
+         << Status(ExitCode::kFailure) << " other failure, " << Status(ExitCode::kUsage)
+         << " bad option, " << Status(ExitCode::kSettings) << " settings,\n             "
+         << Status(ExitCode::kPlugin) << " plug-in, " << Status(ExitCode::kPort)
+         << " serial port, " << Status(ExitCode::kHistory) << " history file,\n             "
+         << Status(ExitCode::kPlot) << " plot (gnuplot missing or failing, image not written),\n"
+         << "             " << Status(ExitCode::kLine)
+         << " two meters with one station or data id,\n"
+         << "             " << Status(ExitCode::kNothingRead)
+         << " no exchange completed: every one the run ended was lost.\n";
     return text.str();
 }

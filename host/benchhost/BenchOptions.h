@@ -5,6 +5,7 @@
 #include "LineSettings.h"
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ struct BenchOptions {
     std::string port;  // empty: the embedded simulated meter
     std::string history_path = "bench-history.sqlite";
     double interval_seconds = 1.0;
+    static constexpr double kLongestIntervalSeconds = 86400.0;
     unsigned long rounds = 0;  // 0: until interrupted
     unsigned long timeout_ms = 0;  // 0: the line's default (LineSettings)
     // A minute is far beyond any meter's answer, and keeps deadlines on the
@@ -27,6 +29,10 @@ struct BenchOptions {
     static constexpr unsigned long kLateLimitTimeouts = 4;
     unsigned long late_limit_ms = 0;
     // Unset: what the framework makes of the first meter's own settings.
+    // A speed within the bounds that the port has no setting for is the
+    // port's to refuse.
+    static constexpr long long kLowestBaud = 1;
+    static constexpr long long kHighestBaud = 4000000;
     std::optional<int> baud;
     std::optional<Parity> parity;
     std::optional<int> stop_bits;
@@ -38,6 +44,7 @@ struct BenchOptions {
     std::string plot_path;  // empty: no plot
     std::string stats_json_path;  // empty: the statistics only printed
     std::optional<std::uint32_t> data_id;  // the device a history tool shows
+    static constexpr long long kHighestDataId = std::numeric_limits<std::uint32_t>::max();
     bool help = false;
     FaultPlan simulator_faults;
     unsigned long simulator_late_ms = 800;

@@ -51,12 +51,15 @@ void BenchSink::HistoryStored(SMDVDevice& device, const unsigned char* data, uns
 
 void BenchSink::Store(std::uint32_t data_id, const std::string& stored_at,
                       const unsigned char* data, unsigned int len) {
-    if (failure_)
+    if (failure_) {
+        ++not_stored_;
         return;
+    }
     try {
         history_.Append(data_id, stored_at, data, len);
         ++history_rows_;
     } catch (...) {
+        ++not_stored_;
         failure_ = std::current_exception();
     }
 }

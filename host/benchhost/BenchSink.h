@@ -63,6 +63,9 @@ public:
     std::uint64_t DecodedCount() const { return decoded_; }
     std::uint64_t PublishedCount() const { return published_; }
     std::uint64_t HistoryCount() const { return history_rows_; }
+    // Records the meter asked to store that are not in the history: the
+    // one whose write failed or was given up for a stop, and any after it.
+    std::uint64_t NotStoredCount() const { return not_stored_; }
 
 private:
     void Store(std::uint32_t data_id, const std::string& stored_at, const unsigned char* data,
@@ -79,6 +82,7 @@ private:
     std::uint64_t decoded_ = 0;
     std::uint64_t published_ = 0;
     std::uint64_t history_rows_ = 0;
+    std::uint64_t not_stored_ = 0;
     bool holding_ = false;
     Held held_;
 };

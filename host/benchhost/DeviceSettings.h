@@ -15,7 +15,9 @@ public:
     // Throws BenchError (settings) when the path is a directory or a device,
     // the file cannot be read, does not parse (JsonCpp's message, with line
     // and column; text after the JSON value counts as an error), lacks a
-    // usable "dataId" or names a station outside 1..247.
+    // usable "dataId" or names a station outside 1..247 (null included).
+    // A pipe is read as its writer sends; a stop signal while it waits for
+    // one throws StopRequested.
     static DeviceSettings Load(const std::string& path);
 
     const Json::Value& Tree() const { return tree_; }

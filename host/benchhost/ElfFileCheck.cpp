@@ -71,14 +71,33 @@ unsigned OwnMachine() {
     return header.e_machine;
 }
 
-std::string IdentityProblem(const unsigned char* ident) {
-    if (ident[EI_CLASS] != kOwnClass)
-        return std::string("a ") + (ident[EI_CLASS] == ELFCLASS32 ? "32" : "64") +
-               "-bit library, and this program is " + (kOwnClass == ELFCLASS32 ? "32" : "64") +
-               "-bit";
-    if (ident[EI_DATA] != kOwnByteOrder)
-        return "a library of the other byte order than this program's";
-    return "";
+std::string Build(unsigned char elf_class, unsigned char byte_order) {
+    return std::string(elf_class == ELFCLASS32 ? "32" : "64") + "-bit " +
+           (byte_order == ELFDATA2LSB ? "little" : "big") + "-endian";
+}
+
+// e_machine sits at the same place in the headers of either class, in the
+// file's own byte order.
+unsigned MachineOf(const unsigned char* start) {
+    constexpr std::size_t kAt = EI_NIDENT + 2;  // after e_ident and e_type
+    return start[EI_DATA] == ELFDATA2LSB ? start[kAt] | start[kAt + 1] << 8
+                                         : start[kAt] << 8 | start[kAt + 1];
+}
+
+// A library of another class or byte order is no use to this program; the
+// machine it was built for says which build it is (a controller's, say).
+std::string IdentityProblem(const unsigned char* start) {
+    const unsigned char elf_class = start[EI_CLASS];
+    const unsigned char byte_order = start[EI_DATA];
+    if ((elf_class != ELFCLASS32 && elf_class != ELFCLASS64) ||
+        (byte_order != ELFDATA2LSB && byte_order != ELFDATA2MSB))
+        return "damaged: its ELF identification names no known class or byte order";
+    if (elf_class == kOwnClass && byte_order == kOwnByteOrder)
+        return "";
+    const unsigned own = OwnMachine();
+    return "built for " + MachineName(MachineOf(start)) + ", a " + Build(elf_class, byte_order) +
+           " library, and this program runs on " +
+           (own != EM_NONE ? MachineName(own) + ", " : "") + Build(kOwnClass, kOwnByteOrder);
 }
 
 std::string HeaderProblem(const Header& header) {
@@ -151,14 +170,16 @@ std::string ElfFileCheck::Problem(const std::string& path) {
     if (!file)
         return std::strerror(errno);
 
-    unsigned char ident[EI_NIDENT] = {};
-    ReadAt(file, 0, ident, sizeof ident);
-    if (size < SELFMAG || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
+    unsigned char start[EI_NIDENT + 4] = {};  // e_ident, e_type, e_machine
+    ReadAt(file, 0, start, sizeof start);
+    if (size < SELFMAG || std::memcmp(start, ELFMAG, SELFMAG) != 0)
         return "not an ELF file (it does not start with the ELF magic number)";
+    if (size < sizeof start)
+        return "truncated: " + std::to_string(size) + " bytes, shorter than an ELF header";
+    if (std::string problem = IdentityProblem(start); !problem.empty())
+        return problem;
     if (size < sizeof(Header))
         return "truncated: " + std::to_string(size) + " bytes, shorter than an ELF header";
-    if (std::string problem = IdentityProblem(ident); !problem.empty())
-        return problem;
 
     Header header{};
     if (!ReadAt(file, 0, &header, sizeof header))

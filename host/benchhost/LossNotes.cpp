@@ -102,10 +102,12 @@ std::string Exception(std::uint8_t code) {
            ExceptionName(code) + ")";
 }
 
-std::string Late(unsigned long timeout_ms, std::size_t bytes, std::chrono::milliseconds after_request) {
-    return "lost: no answer" + Within(timeout_ms) + "; " + std::to_string(bytes) +
-           " bytes came later, the first " + std::to_string(after_request.count()) +
-           " ms after the request";
+std::string Late(std::uint8_t station, unsigned long timeout_ms, std::size_t bytes,
+                 std::chrono::milliseconds after_request) {
+    return "late: " + std::to_string(bytes) + " bytes came after station " +
+           std::to_string(station) + "'s " + std::to_string(timeout_ms) +
+           " ms timeout, the first " + std::to_string(after_request.count()) +
+           " ms after the request; dropped";
 }
 
 std::string Overflow() {

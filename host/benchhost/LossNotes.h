@@ -23,7 +23,10 @@ std::string NoAnswer(unsigned long timeout_ms);
 std::string Incomplete(std::size_t bytes, unsigned long timeout_ms);
 std::string StandardForm(std::size_t bytes);
 std::string Exception(std::uint8_t code);
-std::string Late(unsigned long timeout_ms, std::size_t bytes, std::chrono::milliseconds after_request);
+// Not a row's note: the --verbose line for bytes that came after a loss
+// without an answer.
+std::string Late(std::uint8_t station, unsigned long timeout_ms, std::size_t bytes,
+                 std::chrono::milliseconds after_request);
 std::string Overflow();
 std::string Stopped();
 std::string NotConfirmed();

@@ -60,6 +60,11 @@ void PollStatistics::RoundLost(const MeterKey& meter, LossReason reason) {
     line_.Lost(reason);
 }
 
+void PollStatistics::LossRenamed(const MeterKey& meter, LossReason from, LossReason to) {
+    Entry(meter).tally.Renamed(from, to);
+    line_.Renamed(from, to);
+}
+
 void PollStatistics::ExchangeStopped(const MeterKey& meter) {
     MeterEntry& entry = Entry(meter);
     entry.tally.Stopped();

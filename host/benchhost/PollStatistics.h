@@ -36,6 +36,9 @@ public:
     void RoundCompleted(const MeterKey& meter, Clock::time_point request_end,
                         Clock::time_point answer_end);
     void RoundLost(const MeterKey& meter, LossReason reason);
+    // A round lost as `from` was one of `to` after all: a loss without an
+    // answer whose answer then came late.
+    void LossRenamed(const MeterKey& meter, LossReason from, LossReason to);
     // A stop signal cut the exchange short: not counted as completed or lost.
     void ExchangeStopped(const MeterKey& meter);
     // Ends the run's time; figures asked for before it cover no time.

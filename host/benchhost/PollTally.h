@@ -14,6 +14,14 @@ public:
     void Completed() { ++completed_; }
     void AddResponseTime(ResponseTimeHistogram::Duration time) { response_times_.Add(time); }
     void Lost(LossReason reason) { ++lost_[static_cast<std::size_t>(reason)]; }
+    // A loss counted under `from` found to be one of `to`.
+    void Renamed(LossReason from, LossReason to) {
+        std::uint64_t& counted = lost_[static_cast<std::size_t>(from)];
+        if (counted == 0)
+            return;
+        --counted;
+        Lost(to);
+    }
     void Stopped() { ++stopped_; }
 
     // The figures over a run of `run_seconds` on a line that carries

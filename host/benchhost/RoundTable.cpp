@@ -78,7 +78,7 @@ void RoundTable::WriteHeader() {
     for (const char* key : MeterRecord::SignalKeys())
         header += ' ' + PadLeft(key, kValueWidth - 1);
     header += PadLeft("done", kCounterWidth) + PadLeft("lost", kCounterWidth);
-    out_ << header << std::endl;
+    Put(header);
 }
 
 // When every query fails with the same message (no data yet, data too old)
@@ -115,5 +115,11 @@ void RoundTable::WriteCells(const std::string& label, int station, const std::st
                       PadLeft(std::to_string(lost), kCounterWidth);
     if (!note.empty())
         row += "  " + note;
-    out_ << row << std::endl;
+    Put(row);
+}
+
+void RoundTable::Put(const std::string& line) {
+    out_ << line << std::endl;
+    if (!out_)
+        throw OutputGone("standard output cannot be written (closed?)");
 }

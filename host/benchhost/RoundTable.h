@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 class VDeviceInterface;
@@ -10,8 +11,17 @@ class VDeviceInterface;
 // label, the local time, the meter's station, its eight signal values as
 // its value queries give them (or the query's failure message) and the
 // counters of completed and lost rounds.
+//
+// Each line is flushed as it is written; one that cannot be written (the
+// reader of a pipe has gone, the disk is full) throws OutputGone, once the
+// stream has failed, for this or any earlier line.
 class RoundTable {
 public:
+    class OutputGone : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
     explicit RoundTable(std::ostream& out) : out_(out) {}
 
     void WriteHeader();
@@ -23,6 +33,7 @@ public:
                                std::uint64_t lost, const std::string& note);
 
 private:
+    void Put(const std::string& line);
     void WriteCells(const std::string& label, int station, const std::string& values,
                     std::uint64_t completed, std::uint64_t lost, const std::string& note);
 

@@ -2,12 +2,17 @@
 
 #include "BenchError.h"
 
+#include <json/reader.h>
 #include <json/writer.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +20,10 @@ namespace {
 
 // The printed table's two decimals, so both carry the same numbers.
 constexpr unsigned kDecimals = 2;
+
+// Far more than the statistics of a line of 247 meters (some 200 kB): a
+// larger file is something else, and is not read whole to find out.
+constexpr off_t kLargestStatisticsFile = 4 << 20;
 
 const char* ParityName(Parity parity) {
     return parity == Parity::kEven ? "even" : parity == Parity::kOdd ? "odd" : "none";
@@ -68,11 +77,61 @@ std::string JsonText(const StatisticsReport& report) {
                      "--stats-json: cannot write " + path + ": " + std::strerror(error));
 }
 
-std::string TemporaryPath(const std::string& path) {
-    return path + ".tmp." + std::to_string(::getpid());
+// A new file beside `path`, made for this write alone (never one that was
+// there); its descriptor, or -1 with errno set.
+int MakeTemporary(const std::string& path, std::string& temporary) {
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST || attempt == 100)
+            return fd;
+    }
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
 }
 
 }  // namespace
+
+const OutputFile::Kind& StatisticsJsonKind() {
+    static const OutputFile::Kind kind{"a run's statistics", IsStatisticsJsonFile};
+    return kind;
+}
+
+bool IsStatisticsJsonFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size > kLargestStatisticsFile)
+        return false;
+    std::ifstream file(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    Json::CharReaderBuilder builder;
+    builder["failIfExtra"] = true;
+    Json::Value root;
+    try {
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        if (!reader->parse(text.data(), text.data() + text.size(), &root, nullptr) ||
+            !root.isObject())
+            return false;
+    } catch (const Json::Exception&) {
+        return false;
+    }
+    std::vector<std::string> keys = root.getMemberNames();
+    std::vector<std::string> own = StatisticsToJson(StatisticsReport{}).getMemberNames();
+    std::sort(keys.begin(), keys.end());
+    std::sort(own.begin(), own.end());
+    return keys == own;
+}
 
 Json::Value StatisticsToJson(const StatisticsReport& report) {
     Json::Value root(Json::objectValue);
@@ -96,32 +155,33 @@ void CheckStatisticsJsonPath(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
         CannotWrite(path, EISDIR);
-    const std::string temporary = TemporaryPath(path);
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file)
-            CannotWrite(path, errno);
-    }
-    std::remove(temporary.c_str());
+    std::string temporary;
+    const int fd = MakeTemporary(path, temporary);
+    if (fd < 0)
+        CannotWrite(path, errno);
+    ::close(fd);
+    ::unlink(temporary.c_str());
 }
 
+// The file is complete on the disk before its name is given to it.
 void WriteStatisticsJsonFile(const std::string& path, const StatisticsReport& report) {
-    const std::string temporary = TemporaryPath(path);
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file)
-            CannotWrite(path, errno);
-        file << JsonText(report);
-        file.close();
-        if (!file) {
-            const int error = errno;
-            std::remove(temporary.c_str());
-            CannotWrite(path, error);
-        }
+    const std::string problem = OutputFile::Problem(path, {}, StatisticsJsonKind());
+    if (!problem.empty())
+        throw BenchError(ExitCode::kFailure, "--stats-json " + path + " " + problem);
+    std::string temporary;
+    const int fd = MakeTemporary(path, temporary);
+    if (fd < 0)
+        CannotWrite(path, errno);
+    const bool written = WriteAll(fd, JsonText(report)) && ::fsync(fd) == 0;
+    const int write_error = errno;
+    if (::close(fd) != 0 || !written) {
+        const int error = written ? errno : write_error;
+        ::unlink(temporary.c_str());
+        CannotWrite(path, error);
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;
-        std::remove(temporary.c_str());
+        ::unlink(temporary.c_str());
         CannotWrite(path, error);
     }
 }

@@ -15,10 +15,13 @@
 #include "PluginTraceCapture.h"
 #include "SMDSPDevice.h"
 #include "MeterLineup.h"
+#include "OutputFile.h"
 #include "SerialDeviceSettings.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
 #include "StatisticsJson.h"
+#include "StopRequested.h"
+#include "StopSignals.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -146,8 +149,39 @@ void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLib
     out << "history: " << options.history_path << std::endl;
 }
 
+// The files a run reads or keeps, which no output of it may replace.
+std::vector<OutputFile::Kept> KeptFiles(const BenchOptions& options) {
+    std::vector<OutputFile::Kept> kept = {
+        {"the history file", options.history_path},
+        // SQLite's own files beside it, while it is open or after a crash.
+        {"the history file's write-ahead journal", options.history_path + "-wal"},
+        {"the history file's shared memory", options.history_path + "-shm"},
+        {"the history file's rollback journal", options.history_path + "-journal"},
+        {"the plug-in", options.plugin_path},
+    };
+    for (const std::string& path : options.settings_paths)
+        kept.push_back({"the settings file", path});
+    if (!options.port.empty())
+        kept.push_back({"the serial port", options.port});
+    return kept;
+}
+
+// A run that lost every exchange it ended read nothing from the line: a
+// status of its own tells a script so.
+int RunStatus(const BenchHost& host) {
+    if (host.Completed() != 0 || host.Lost() == 0)
+        return static_cast<int>(ExitCode::kOk);
+    std::cerr << "bench_host: no exchange completed: all " << host.Lost() << " were lost"
+              << std::endl;
+    return static_cast<int>(ExitCode::kNothingRead);
+}
+
 int Poll(const BenchOptions& given) {
-    BenchHost::HoldStopSignals();
+    if (!given.stats_json_path.empty()) {
+        OutputFile::Check("--stats-json", given.stats_json_path, KeptFiles(given),
+                          StatisticsJsonKind());
+        CheckStatisticsJsonPath(given.stats_json_path);
+    }
     PluginTraceCapture trace;
     std::ostream out(trace.Original());
     PluginLibrary plugin(given.plugin_path);
@@ -167,14 +201,13 @@ int Poll(const BenchOptions& given) {
     boost::asio::io_context io;
     SerialLine line(io);
     line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
-    HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite);
-    if (!options.stats_json_path.empty())
-        CheckStatisticsJsonPath(options.stats_json_path);
+    HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite,
+                         &StopSignals::Pending);
 
     WriteBanner(out, options, plugin, meters, line, simulator != nullptr);
     BenchHost host(io, line, meters, history, trace, out, options);
     host.Run();
-    return 0;
+    return RunStatus(host);
 }
 
 // All rows, or with --data-id those of one device.
@@ -204,6 +237,8 @@ int PrintHistory(const BenchOptions& options) {
 }
 
 int DrawPlot(const BenchOptions& options) {
+    static const OutputFile::Kind picture{"a PNG or SVG picture", &HistoryPlot::IsPictureFile};
+    OutputFile::Check("--plot", options.plot_path, KeptFiles(options), picture);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
     const std::vector<HistoryRow> rows = history.All();
     const std::uint32_t data_id = DataIdChoice::Choose(rows, options.data_id, options.history_path);
@@ -220,6 +255,7 @@ int DrawPlot(const BenchOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    StopSignals::Hold();
     try {
         const BenchOptions options =
             BenchOptions::Parse(argc, argv, BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
@@ -227,11 +263,18 @@ int main(int argc, char** argv) {
             std::cout << BenchOptions::Help(BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
             return 0;
         }
+        if (options.dump || options.csv || !options.plot_path.empty())
+            StopSignals::Release();
         if (options.dump || options.csv)
             return PrintHistory(options);
         if (!options.plot_path.empty())
             return DrawPlot(options);
         return Poll(options);
+    } catch (const StopRequested& stop) {  // during set-up, in a wait that had to end
+        std::cout << "stopped: " << stop.what() << ", before the first round; nothing polled, "
+                                                   "nothing stored"
+                  << std::endl;
+        return static_cast<int>(ExitCode::kOk);
     } catch (const BenchError& failure) {
         std::cerr << "bench_host: " << failure.what() << std::endl;
         return static_cast<int>(failure.Code());

@@ -14,6 +14,7 @@ enum class ExitCode {
     kHistory = 6,
     kPlot = 7,
     kLine = 8,  // two meters of one line with one station or data id
+    kNothingRead = 9,  // a run that lost every exchange it ended, and completed none
 };
 
 // A failure the user can act on: a one-line message and the exit status it

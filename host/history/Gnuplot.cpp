@@ -106,13 +106,25 @@ void Rename(const std::string& from, const std::string& to) {
         Fail("cannot write plot file " + to + ": " + std::strerror(errno));
 }
 
+// A new file beside the image, made for this drawing alone: a file of that
+// name that was already there is never written over.
+int MakePartial(const std::string& image_path, std::string& partial) {
+    for (unsigned attempt = 0;; ++attempt) {
+        partial =
+            image_path + ".partial." + std::to_string(getpid()) + "." + std::to_string(attempt);
+        const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST || attempt == 100)
+            return fd;
+    }
+}
+
 }  // namespace
 
 Gnuplot::Gnuplot(std::string program) : program_(std::move(program)) {}
 
 void Gnuplot::Draw(const std::string& script, const std::string& image_path) const {
-    const std::string partial = image_path + ".partial";
-    const int image_fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::string partial;
+    const int image_fd = MakePartial(image_path, partial);
     if (image_fd < 0)
         Fail("cannot write plot file " + image_path + ": " + std::strerror(errno));
     std::string folder;

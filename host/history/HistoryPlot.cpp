@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -76,6 +78,50 @@ std::optional<HistoryPlot::Format> HistoryPlot::FormatOf(const std::string& path
     if (boost::algorithm::iends_with(path, ".png"))
         return Format::kPng;
     return std::nullopt;
+}
+
+namespace {
+
+constexpr char kPngSignature[] = "\x89PNG\r\n\x1a\n";
+// What comes before an SVG's root element (the XML declaration, comments, a
+// document type) fits in this much of any file gnuplot or a drawing program
+// writes.
+constexpr std::size_t kSvgPrologueBytes = 4096;
+
+// Skips white space and the prologue's declarations and comments; false
+// when the text ends inside one.
+bool SkipPrologue(const std::string& text, std::size_t& at) {
+    for (;;) {
+        at = text.find_first_not_of(" \t\r\n", at);
+        if (at == std::string::npos)
+            return false;
+        const char* close = text.compare(at, 4, "<!--") == 0 ? "-->"
+                            : text.compare(at, 2, "<?") == 0 ? "?>"
+                            : text.compare(at, 2, "<!") == 0 ? ">"
+                                                             : nullptr;
+        if (close == nullptr)
+            return true;
+        at = text.find(close, at + 2);
+        if (at == std::string::npos)
+            return false;
+        at += std::strlen(close);
+    }
+}
+
+}  // namespace
+
+bool HistoryPlot::IsPictureFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string head(kSvgPrologueBytes, '\0');
+    file.read(&head[0], static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(file.gcount()));
+    if (head.compare(0, sizeof kPngSignature - 1, kPngSignature) == 0)
+        return true;
+    std::size_t at = head.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a byte order mark
+    if (!SkipPrologue(head, at) || head.compare(at, 4, "<svg") != 0)
+        return false;
+    const char after = at + 4 < head.size() ? head[at + 4] : '\0';
+    return std::strchr(" \t\r\n>/", after) != nullptr && after != '\0';
 }
 
 HistoryPlot::HistoryPlot(std::uint32_t data_id, const std::vector<HistoryRow>& rows)

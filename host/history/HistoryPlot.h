@@ -23,6 +23,9 @@ public:
     // By the file name's extension, .svg or .png in any case; nothing for
     // any other name.
     static std::optional<Format> FormatOf(const std::string& path);
+    // Whether the file at `path` is a picture of either format, by its
+    // signature (PNG) or its first element (SVG): one a plot may replace.
+    static bool IsPictureFile(const std::string& path);
 
     // `rows`: the history, oldest first, of any number of data ids.
     HistoryPlot(std::uint32_t data_id, const std::vector<HistoryRow>& rows);

@@ -2,6 +2,7 @@
 
 #include "BenchError.h"
 #include "HistoryPlace.h"
+#include "StopRequested.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -24,9 +25,11 @@ const char kCreateTable[] =
     "CREATE INDEX IF NOT EXISTS history_by_device ON history (data_id, id);";
 
 // Another program's write transaction is waited for this long at each try,
-// and a record is tried this many times, before the run gives up.
+// and a record is tried this many times, before the run gives up. The wait
+// looks again every few milliseconds, and at a stop signal each time.
 constexpr int kBusyTimeoutMs = 5000;
 constexpr int kWriteAttempts = 3;
+constexpr int kLockCheckMs = 10;
 
 struct Column {
     const char* name;
@@ -76,7 +79,8 @@ void HistoryStore::StatementDeleter::operator()(sqlite3_stmt* statement) const {
     sqlite3_finalize(statement);
 }
 
-HistoryStore::HistoryStore(const std::string& path, Access access) : path_(path) {
+HistoryStore::HistoryStore(const std::string& path, Access access, StopCheck stop_requested)
+    : path_(path), stop_requested_(std::move(stop_requested)) {
     if (access == Access::kReadWrite)
         HistoryPlace::CheckWritable(path);
     else
@@ -126,7 +130,24 @@ void HistoryStore::Open(int flags, const std::string& name) {
                              "cannot open history file " + path_ + ": out of memory");
         Fail("cannot open history file ");
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_handler(db_, &HistoryStore::WaitWhileLocked, this);
+}
+
+// SQLite's busy handler: true to look again. `calls` is 0 at the first
+// call of each wait.
+int HistoryStore::WaitWhileLocked(void* store, int calls) {
+    auto& self = *static_cast<HistoryStore*>(store);
+    const auto now = std::chrono::steady_clock::now();
+    if (calls == 0)
+        self.locked_since_ = now;
+    if (self.stop_requested_ && self.stop_requested_()) {
+        self.gave_up_for_stop_ = true;
+        return 0;
+    }
+    if (now - self.locked_since_ >= std::chrono::milliseconds(kBusyTimeoutMs))
+        return 0;
+    sqlite3_sleep(kLockCheckMs);
+    return 1;
 }
 
 // A reader of a database in write-ahead journal mode keeps a shared-memory
@@ -285,12 +306,19 @@ HistoryStore::Statement HistoryStore::Prepare(const char* sql) {
 
 void HistoryStore::Fail(const std::string& doing) const {
     const int code = sqlite3_errcode(db_);
+    if (gave_up_for_stop_ && (code == SQLITE_BUSY || code == SQLITE_LOCKED))
+        GiveUpForStop();
     std::string cause = sqlite3_errmsg(db_);
     if (code == SQLITE_READONLY)
         cause = "the file cannot be written (" + cause + ")";
     else if ((code == SQLITE_CANTOPEN || code == SQLITE_IOERR) && sqlite3_system_errno(db_) != 0)
         cause += " (" + std::string(std::strerror(sqlite3_system_errno(db_))) + ")";
     throw BenchError(ExitCode::kHistory, doing + path_ + ": " + cause);
+}
+
+void HistoryStore::GiveUpForStop() const {
+    throw StopRequested("while waiting for history file " + path_ +
+                        ", which another program holds locked");
 }
 
 void HistoryStore::FailForeign(const std::string& reason) const {
@@ -306,6 +334,7 @@ void HistoryStore::Append(std::uint32_t data_id, const std::string& stored_at,
     sqlite3_bind_int64(insert, 1, data_id);
     sqlite3_bind_text(insert, 2, stored_at.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_blob(insert, 3, record, static_cast<int>(len), SQLITE_TRANSIENT);
+    gave_up_for_stop_ = false;
     for (int attempt = 1;; ++attempt) {
         const int result = sqlite3_step(insert);
         sqlite3_reset(insert);
@@ -314,6 +343,8 @@ void HistoryStore::Append(std::uint32_t data_id, const std::string& stored_at,
         const bool busy = result == SQLITE_BUSY || result == SQLITE_LOCKED;
         if (!busy)
             Fail("cannot write to history file ");
+        if (gave_up_for_stop_ || (stop_requested_ && stop_requested_()))
+            GiveUpForStop();  // also when SQLite did not wait
         if (attempt == kWriteAttempts)
             throw BenchError(ExitCode::kHistory,
                              "cannot write to history file " + path_ +

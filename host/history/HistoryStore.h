@@ -2,6 +2,7 @@
 
 #include "HistoryRow.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,9 +32,14 @@ struct sqlite3_stmt;
 // left exactly as it was. A history written before files were marked, whose
 // only contents are this table, is taken on and marked when opened for
 // writing. Every failure is thrown as BenchError (history) naming its cause.
+//
+// Another program's lock on the file is waited for, a bounded time; a wait
+// that `stop_requested` (when given) ends early throws StopRequested, and
+// what was to be written is not.
 class HistoryStore {
 public:
     enum class Access { kReadWrite, kReadOnly };
+    using StopCheck = std::function<bool()>;
 
     // "QHST" in the file header's application id field.
     static constexpr std::int32_t kApplicationId = 0x51485354;
@@ -41,7 +47,7 @@ public:
 
     // Read-write creates the file and the table when missing and makes sure
     // the file can be written; read-only never creates or changes anything.
-    HistoryStore(const std::string& path, Access access);
+    HistoryStore(const std::string& path, Access access, StopCheck stop_requested = {});
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
@@ -84,11 +90,16 @@ private:
     std::int64_t PragmaNumber(const char* sql);
     void Execute(const char* sql);
     Statement Prepare(const char* sql);
+    static int WaitWhileLocked(void* store, int calls);
     [[noreturn]] void Fail(const std::string& doing) const;
+    [[noreturn]] void GiveUpForStop() const;
     [[noreturn]] void FailForeign(const std::string& reason) const;
     static HistoryRow ReadRow(sqlite3_stmt* statement);
 
     std::string path_;
+    StopCheck stop_requested_;
+    std::chrono::steady_clock::time_point locked_since_;
+    bool gave_up_for_stop_ = false;
     sqlite3* db_ = nullptr;
     Statement insert_;
 };

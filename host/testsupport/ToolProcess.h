@@ -1,11 +1,14 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -21,9 +24,12 @@ struct ToolRun {
 };
 
 // One run of a tool as its own process, in a working directory of the
-// test's choosing, with standard output and error kept in files there.
+// test's choosing, with standard output and error kept in files there (or
+// standard output into a pipe the test reads and may close).
 class ToolProcess {
 public:
+    enum class Output { kFile, kPipe };
+
     // Runs the tool and waits for its end.
     static ToolRun RunToEnd(const std::string& program, const std::vector<std::string>& args,
                             const std::string& directory) {
@@ -33,13 +39,27 @@ public:
     }
 
     ToolProcess(const std::string& program, const std::vector<std::string>& args,
-                const std::string& directory)
-        : out_path_(directory + "/stdout.txt"), err_path_(directory + "/stderr.txt") {
+                const std::string& directory, Output output = Output::kFile)
+        : program_(program), out_path_(directory + "/stdout.txt"),
+          err_path_(directory + "/stderr.txt") {
+        // What an earlier run left there is never taken for this one's.
+        std::ofstream(out_path_, std::ios::trunc).close();
+        std::ofstream(err_path_, std::ios::trunc).close();
+        int out_pipe[2] = {-1, -1};
+        if (output == Output::kPipe && pipe2(out_pipe, O_CLOEXEC) != 0)
+            return;
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(directory.c_str()) != 0)
                 _exit(127);
-            Redirect(out_path_, STDOUT_FILENO);
+            if (output == Output::kPipe) {
+                close(out_pipe[0]);
+                if (dup2(out_pipe[1], STDOUT_FILENO) < 0)
+                    _exit(127);
+                close(out_pipe[1]);
+            } else {
+                Redirect(out_path_, STDOUT_FILENO);
+            }
             Redirect(err_path_, STDERR_FILENO);
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(program.c_str()));
@@ -49,13 +69,78 @@ public:
             execv(program.c_str(), argv.data());
             _exit(127);
         }
+        if (output == Output::kPipe) {
+            close(out_pipe[1]);
+            out_pipe_ = out_pipe[0];
+        }
     }
 
     ~ToolProcess() {
+        CloseOutputPipe();
         if (pid_ > 0 && !exited_) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
+    }
+
+    // With Output::kPipe: reads standard output until it holds `lines`
+    // lines, or it ends, or `limit` passes; what was read.
+    std::string ReadLines(int lines, std::chrono::milliseconds limit) {
+        const auto give_up = std::chrono::steady_clock::now() + limit;
+        std::string text;
+        char c = 0;
+        while (lines > 0 && std::chrono::steady_clock::now() < give_up) {
+            pollfd ready{out_pipe_, POLLIN, 0};
+            if (poll(&ready, 1, 20) <= 0)
+                continue;
+            if (read(out_pipe_, &c, 1) != 1)
+                break;
+            text += c;
+            lines -= c == '\n' ? 1 : 0;
+        }
+        return text;
+    }
+    // The reader of standard output goes away, as `head` does.
+    void CloseOutputPipe() {
+        if (out_pipe_ >= 0)
+            close(out_pipe_);
+        out_pipe_ = -1;
+    }
+
+    // Waits (up to `limit`) until the tool's main thread blocks `signal`:
+    // from then on it holds that signal, where before main nothing could.
+    bool WaitUntilHolding(int signal, std::chrono::milliseconds limit) const {
+        if (!WaitUntilExecuted(limit))
+            return false;
+        const std::string status_path = "/proc/" + std::to_string(pid_) + "/status";
+        const auto give_up = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < give_up) {
+            std::ifstream status(status_path);
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("SigBlk:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0)
+                    return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+
+    // Waits (up to `limit`) until the process runs the tool itself, no
+    // longer the test's fork of itself.
+    bool WaitUntilExecuted(std::chrono::milliseconds limit) const {
+        char wanted[PATH_MAX];
+        if (realpath(program_.c_str(), wanted) == nullptr)
+            return false;
+        const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
+        const auto give_up = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < give_up) {
+            char running[PATH_MAX];
+            const ssize_t length = readlink(exe.c_str(), running, sizeof running - 1);
+            if (length > 0 && std::string(running, static_cast<std::size_t>(length)) == wanted)
+                return true;
+            std::this_thread::yield();
+        }
+        return false;
     }
 
     void Signal(int number) { kill(pid_, number); }
@@ -111,8 +196,10 @@ private:
         return text.str();
     }
 
+    std::string program_;
     std::string out_path_;
     std::string err_path_;
+    int out_pipe_ = -1;
     pid_t pid_ = -1;
     bool exited_ = false;
 };

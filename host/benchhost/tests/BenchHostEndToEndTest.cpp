@@ -1,6 +1,7 @@
 // The bench host as a user runs it: its own process, the real qvt7702.so,
 // the embedded simulated meter on a pseudo-terminal, SQLite history.
 #include "FaultPlan.h"
+#include "HeldWriteLock.h"
 #include "HistoryStore.h"
 #include "MeterRecord.h"
 #include "ScratchDirectory.h"
@@ -508,8 +509,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGT
                          });
 
 // A stop while the bench host is still setting up (here: waiting for its
-// settings from a pipe) is taken once it is ready: the run ends at once,
-// with its summary, instead of the process dying without one.
+// settings from a pipe no one writes to) ends it at once, with its summary,
+// instead of the process waiting on, or dying without one.
 TEST_F(BenchHostEndToEndTest, AStopDuringSetUpEndsWithTheSummary) {
     const std::string pipe = scratch.File("settings.json");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -517,15 +518,204 @@ TEST_F(BenchHostEndToEndTest, AStopDuringSetUpEndsWithTheSummary) {
                      scratch.Path());
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // it waits on the pipe
     host.Signal(SIGTERM);
-    {
-        std::ifstream example(QVT7702_EXAMPLES "/qvt7702-settings.json");
-        std::ofstream(pipe) << example.rdbuf();
-    }
     const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
-    ASSERT_TRUE(status.has_value()) << "still polling after the stop";
+    ASSERT_TRUE(status.has_value()) << "still waiting after the stop";
     EXPECT_EQ(*status, 0) << host.Stderr();
-    EXPECT_TRUE(std::regex_search(host.Stdout(), std::regex("\nstopped: [01] rounds?, ")))
+    EXPECT_EQ(host.Stdout(), "stopped: while reading settings file " + pipe +
+                                 ", before the first round; nothing polled, nothing stored\n");
+    EXPECT_FALSE(std::filesystem::exists(History()));
+}
+
+// Every stop below ends its run within this long of the signal.
+constexpr auto kStopWithin = std::chrono::milliseconds(500);
+
+// Signals the host and waits for its end: its exit status, or nothing when
+// it has not ended within kStopWithin.
+std::optional<int> StopAndWait(ToolProcess& host, int signal) {
+    host.Signal(signal);
+    return host.WaitFor(kStopWithin);
+}
+
+// The summary of a run that a stop ended while polling: rounds begun, and
+// how many records the history did not take.
+struct StoppedSummary {
+    int completed = -1;
+    bool cut_short = false;
+    int stored = -1;
+    int not_stored = 0;
+};
+
+std::optional<StoppedSummary> StoppedSummaryIn(const std::string& text) {
+    const std::regex line("\nstopped: [0-9]+ rounds?, ([0-9]+) completed, 0 lost(, round [0-9]+ "
+                          "cut short)?; [0-9]+ records published, ([0-9]+) stored in [^,\n]*"
+                          "(, ([0-9]+) not stored)?\n");
+    std::smatch found;
+    if (!std::regex_search(text, found, line))
+        return std::nullopt;
+    StoppedSummary summary;
+    summary.completed = std::stoi(found[1]);
+    summary.cut_short = found[2].matched;
+    summary.stored = std::stoi(found[3]);
+    if (found[5].matched)
+        summary.not_stored = std::stoi(found[5]);
+    return summary;
+}
+
+// The pipe a settings file may be read from: a stop while no one writes
+// to it ends the bench host at once.
+TEST_P(StopSignalTest, StopsWhileSettingsWaitForAWriterOfTheirPipe) {
+    const std::string pipe = scratch.File("settings.json");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    ToolProcess host(BENCH_HOST, WithHistory({"--settings", pipe}), scratch.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::optional<int> status = StopAndWait(host, GetParam());
+    ASSERT_TRUE(status.has_value()) << "still waiting on the pipe";
+    EXPECT_EQ(*status, 0) << host.Stderr();
+    EXPECT_NE(host.Stdout().find("stopped: while reading settings file "), std::string::npos)
         << host.Stdout();
+}
+
+// Another program holds the history locked (as an open sqlite3 shell in a
+// write transaction does): the record in hand waits for it, and a stop
+// ends that wait and the run, with the record counted as not stored.
+TEST_P(StopSignalTest, StopsWhileAnotherProgramHoldsTheHistoryLocked) {
+    ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
+    HeldWriteLock lock(History());
+    ASSERT_TRUE(lock.Held());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a record waits for the lock
+    const std::optional<int> status = StopAndWait(host, GetParam());
+    ASSERT_TRUE(status.has_value()) << "still waiting for the lock";
+    EXPECT_EQ(*status, 0) << host.Stderr();
+    const std::optional<StoppedSummary> summary = StoppedSummaryIn(host.Stdout());
+    ASSERT_TRUE(summary.has_value()) << host.Stdout();
+    EXPECT_EQ(summary->not_stored, 1) << host.Stdout();
+    EXPECT_TRUE(summary->cut_short) << "the round whose record waited";
+    EXPECT_EQ(summary->stored, summary->completed);
+    lock.Release();
+    EXPECT_EQ(static_cast<int>(StoredRecords().size()), summary->stored);
+}
+
+// From the moment the bench host holds its stop signals (the first line of
+// main: before that no program can), a stop at any stage of setting up
+// ends it with its summary, never by the signal's default action.
+TEST_P(StopSignalTest, StopsInTheFirstMomentsWithTheSummary) {
+    for (const int delay_us : {0, 100, 300, 1000, 3000, 10000, 30000, 100000}) {
+        std::filesystem::remove(History());
+        ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
+        ASSERT_TRUE(host.WaitUntilHolding(GetParam(), std::chrono::seconds(10)));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+        host.Signal(GetParam());
+        const std::optional<int> status = host.WaitFor(std::chrono::seconds(5));
+        ASSERT_TRUE(status.has_value()) << delay_us << " us: still running";
+        EXPECT_EQ(*status, 0) << delay_us << " us: " << host.Stderr();
+        EXPECT_TRUE(std::regex_search(host.Stdout(), std::regex("(^|\n)stopped: ")))
+            << delay_us << " us:\n" << host.Stdout();
+    }
+}
+
+// A second stop right after the first, while the run writes its summary
+// and statistics, must not end it by the default action half way.
+TEST_P(StopSignalTest, ASecondStopWhileTheRunFinishesIsHarmless) {
+    const int second = GetParam() == SIGTERM ? SIGINT : SIGTERM;
+    for (const int gap_us : {0, 200, 1000, 3000, 10000}) {
+        std::filesystem::remove(History());
+        ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
+        ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
+        host.Signal(GetParam());
+        std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
+        const std::optional<int> status = StopAndWait(host, second);
+        ASSERT_TRUE(status.has_value()) << gap_us << " us: still running";
+        EXPECT_EQ(*status, 0) << gap_us << " us: " << host.Stderr();
+        const std::string text = host.Stdout();
+        EXPECT_TRUE(StoppedSummaryIn(text).has_value()) << gap_us << " us:\n" << text;
+        EXPECT_NE(text.find("\nline use %"), std::string::npos) << "the statistics, to the end";
+    }
+}
+
+// `bench_host | head -5`: the reader of its output goes away, and the run
+// stops as for a stop signal, its summary on standard error, the history
+// whole.
+TEST_F(BenchHostEndToEndTest, AClosedStandardOutputStopsTheRunWithItsSummaryOnStandardError) {
+    ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path(),
+                     ToolProcess::Output::kPipe);
+    const std::string head = host.ReadLines(6, std::chrono::seconds(10));
+    ASSERT_NE(head.find("\n    2  "), std::string::npos) << head;
+    host.CloseOutputPipe();
+    const std::optional<int> status = host.WaitFor(kStopWithin + std::chrono::milliseconds(100));
+    ASSERT_TRUE(status.has_value()) << "still polling into a closed pipe";
+    EXPECT_EQ(*status, 0) << "not ended by SIGPIPE: " << host.Stderr();
+    const std::string err = host.Stderr();
+    EXPECT_EQ(err.rfind("bench_host: standard output cannot be written (closed?): stopping\n", 0),
+              0u)
+        << err;
+    const std::optional<StoppedSummary> summary = StoppedSummaryIn(err);
+    ASSERT_TRUE(summary.has_value()) << err;
+    EXPECT_NE(err.find("\nrounds completed "), std::string::npos) << "the statistics too";
+    EXPECT_GE(summary->completed, 2);
+    EXPECT_EQ(static_cast<int>(StoredRecords().size()), summary->stored);
+    EXPECT_EQ(summary->stored, summary->completed);
+}
+
+// A history that stays locked past the bound of the wait ends the run as a
+// failure, as before, and the summary names the record it could not keep.
+TEST_F(BenchHostEndToEndTest, AHistoryLockedPastTheWaitFailsNamingTheRecordsNotStored) {
+    ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
+    HeldWriteLock lock(History());
+    ASSERT_TRUE(lock.Held());
+    const std::optional<int> status = host.WaitFor(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 6) << host.Stderr();
+    EXPECT_NE(host.Stderr().find(": another program kept it locked for "), std::string::npos)
+        << host.Stderr();
+    EXPECT_TRUE(std::regex_search(host.Stdout(),
+                                  std::regex("\nfailed: .*, round [0-9]+ cut short; [0-9]+ "
+                                             "records published, [0-9]+ stored in .*, 1 not "
+                                             "stored\n")))
+        << host.Stdout();
+}
+
+struct RunEnding {
+    const char* name;
+    std::vector<std::string> args;
+    bool stop;  // stopped once its last round is lost, not run to its end
+    int status;
+};
+
+// A run that completed no exchange read nothing from the line: it has an
+// exit status of its own, done or stopped; one completed exchange is enough.
+TEST_F(BenchHostEndToEndTest, ARunThatLostEveryExchangeHasItsOwnExitStatus) {
+    const std::vector<std::string> fast = {"--interval", "0", "--timeout", "150"};
+    const std::vector<RunEnding> runs = {
+        {"every round lost",
+         {"--late-limit", "150", "--rounds", "3", "--sim-fault", "silent@1,2,3"}, false, 9},
+        {"one round of three completed",
+         {"--late-limit", "150", "--rounds", "3", "--sim-fault", "silent@1,3"}, false, 0},
+        {"stopped after a lost round", {"--late-limit", "60000", "--sim-fault", "silent@1"}, true,
+         9},
+    };
+    for (const RunEnding& run : runs) {
+        std::filesystem::remove(History());
+        std::vector<std::string> args = fast;
+        args.insert(args.end(), run.args.begin(), run.args.end());
+        ToolProcess host(BENCH_HOST, WithHistory(args), scratch.Path());
+        if (run.stop) {
+            ASSERT_TRUE(host.WaitForOutput("lost: no answer", std::chrono::seconds(10)))
+                << run.name;
+            host.Signal(SIGINT);
+        }
+        const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
+        ASSERT_TRUE(status.has_value()) << run.name;
+        EXPECT_EQ(*status, run.status) << run.name << ": " << host.Stderr();
+        if (run.status == 9)
+            EXPECT_TRUE(std::regex_match(host.Stderr(),
+                                         std::regex("bench_host: no exchange completed: all [0-9]+ "
+                                                    "were lost\n")))
+                << run.name << ": " << host.Stderr();
+        else
+            EXPECT_EQ(host.Stderr(), "") << run.name;
+    }
 }
 
 TEST_F(BenchHostEndToEndTest, ALineThatDisappearsSaysSoAndEndsWithTheSummary) {

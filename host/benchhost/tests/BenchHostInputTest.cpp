@@ -6,7 +6,10 @@
 #include "BenchOptions.h"
 #include "DeviceSettings.h"
 #include "ElfFileCheck.h"
+#include "HistoryPlot.h"
+#include "HistoryStore.h"
 #include "ScratchDirectory.h"
+#include "StatisticsJson.h"
 #include "ToolProcess.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +19,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
+#include <regex>
 
 namespace {
 
@@ -83,6 +91,56 @@ TEST(CommandLineTest, EveryWordMeansWhatItSaysOrIsRefused) {
     EXPECT_EQ(line.simulator_faults.At(2, 77, false), MeterFault::kNeighbour);
 }
 
+// A numeric option's bound: taken at its value, refused one past it, and
+// named in the help text from the same constant.
+struct Bound {
+    std::vector<std::string> with;  // what else the option needs
+    const char* option;
+    long long highest;
+    std::function<long long(const BenchOptions&)> taken;
+    std::string refusal;
+    std::string help;
+};
+
+TEST(CommandLineTest, EachUpperBoundIsTakenAtItsValueAndRefusedPastIt) {
+    const std::string wait = std::to_string(BenchOptions::kLongestWaitMs);
+    const std::vector<Bound> bounds = {
+        {{}, "--late-limit", BenchOptions::kLongestWaitMs,
+         [](const BenchOptions& o) { return static_cast<long long>(o.late_limit_ms); },
+         "--late-limit must be from 1 to " + wait + " ms", "in ms, 1 to " + wait + ":"},
+        {{}, "--timeout", BenchOptions::kLongestWaitMs,
+         [](const BenchOptions& o) { return static_cast<long long>(o.timeout_ms); },
+         "--timeout must be from 1 to " + wait + " ms", "in ms, 1 to " + wait + " (default"},
+        {{}, "--sim-late", BenchOptions::kLongestWaitMs,
+         [](const BenchOptions& o) { return static_cast<long long>(o.simulator_late_ms); },
+         "--sim-late must be from 0 to " + wait + " ms", "in ms, 0 to " + wait + " (default"},
+        {{}, "--baud", BenchOptions::kHighestBaud,
+         [](const BenchOptions& o) { return static_cast<long long>(o.baud.value_or(0)); },
+         "--baud must be from 1 to " + std::to_string(BenchOptions::kHighestBaud) + ", not " +
+             std::to_string(BenchOptions::kHighestBaud + 1),
+         "line speed, 1 to " + std::to_string(BenchOptions::kHighestBaud) + " (default"},
+        {{"--dump"}, "--data-id", BenchOptions::kHighestDataId,
+         [](const BenchOptions& o) { return static_cast<long long>(o.data_id.value_or(0)); },
+         "--data-id must be from 0 to " + std::to_string(BenchOptions::kHighestDataId),
+         "the data id, 0 to " + std::to_string(BenchOptions::kHighestDataId) + ", that"},
+    };
+    std::string help = BenchOptions::Help("plugin.so", "settings.json");
+    // The option descriptions wrap at any blank: compare them on one line.
+    std::replace(help.begin(), help.end(), '\n', ' ');
+    help.erase(std::unique(help.begin(), help.end(),
+                           [](char a, char b) { return a == ' ' && b == ' '; }),
+               help.end());
+    for (const Bound& bound : bounds) {
+        std::vector<std::string> words = bound.with;
+        words.insert(words.end(), {bound.option, std::to_string(bound.highest)});
+        EXPECT_EQ(bound.taken(Parse(words)), bound.highest) << bound.option;
+        words.back() = std::to_string(bound.highest + 1);
+        EXPECT_NE(Refusal(words).find(bound.refusal), std::string::npos)
+            << bound.option << ": " << Refusal(words);
+        EXPECT_NE(help.find(bound.help), std::string::npos) << bound.option << ": " << help;
+    }
+}
+
 class BenchHostInputTest : public ::testing::Test {
 protected:
     int RunHost(std::vector<std::string> args) {
@@ -110,6 +168,23 @@ protected:
     std::string err;
 };
 
+// Past the command line too, a bound is a value the bench host runs with.
+TEST_F(BenchHostInputTest, EachUpperBoundRunsAtItsValue) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"--rounds", "1", "--late-limit", std::to_string(BenchOptions::kLongestWaitMs)},
+        // The default timeout there, 480 characters, is 1.2 ms: short for a loaded machine.
+        {"--rounds", "1", "--timeout", "500", "--baud",
+         std::to_string(BenchOptions::kHighestBaud)},
+        {"--rounds", "1", "--sim-late", std::to_string(BenchOptions::kLongestWaitMs)},
+        {"--dump", "--data-id", std::to_string(BenchOptions::kHighestDataId)},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        const std::string& option = args.at(args.size() - 2);
+        EXPECT_EQ(RunHost(args), 0) << option << " " << args.back() << ": " << err;
+        EXPECT_EQ(err, "") << option;
+    }
+}
+
 TEST_F(BenchHostInputTest, AStrayWordOrAnEmptyPortRunsNothing) {
     ExpectRefused({"--rounds", "1", "extra"}, 2,
                   "bench_host: unexpected word 'extra' on the command line");
@@ -121,6 +196,10 @@ TEST_F(BenchHostInputTest, ASettingsPathThatIsNotOneJsonObjectIsRefused) {
     std::ofstream(scratch.File("two.json")) << "{ \"dataId\": 5 }\n{ \"dataId\": 6 }\n";
     std::ofstream(scratch.File("brace.json")) << "{ \"dataId\": 5 }\n}\n";
     std::ofstream(scratch.File("commented.json")) << "{ \"dataId\": 5 }\n// the bench meter\n";
+    std::ofstream(scratch.File("deep.json")) << std::string(100000, '[');
+    std::ofstream(scratch.File("deep-inside.json"))
+        << "{ \"dataId\": 5, \"appSetting\": " << std::string(100000, '[') << " }";
+    std::ofstream(scratch.File("null-station.json")) << "{ \"dataId\": 5, \"stationAddress\": null }";
 
     ExpectRefused({"--settings", "settings.json"}, 3,
                   "bench_host: settings file settings.json: it is a directory, not a file");
@@ -128,6 +207,13 @@ TEST_F(BenchHostInputTest, ASettingsPathThatIsNotOneJsonObjectIsRefused) {
                   "settings file two.json: Line 2, Column 1: Extra non-whitespace after JSON value.");
     ExpectRefused({"--settings", "brace.json"}, 3, "brace.json: Line 2, Column 1: Extra");
     ExpectRefused({"--settings", "/dev/zero"}, 3, "settings file /dev/zero: not a regular file");
+    ExpectRefused({"--settings", "deep.json"}, 3,
+                  "bench_host: settings file deep.json: nested deeper than 1000 levels");
+    ExpectRefused({"--settings", "deep-inside.json"}, 3,
+                  "bench_host: settings file deep-inside.json: nested deeper than 1000 levels");
+    ExpectRefused({"--settings", "null-station.json"}, 3,
+                  "bench_host: settings file null-station.json: \"stationAddress\" must be a whole "
+                  "number from 1 to 247, not null");
     EXPECT_EQ(DeviceSettings::Load(scratch.File("commented.json")).DataId(), 5u)
         << "a comment after the object is not extra text";
 }
@@ -173,9 +259,21 @@ TEST(ElfFileCheckTest, DamagedHeadersAndOtherFilesAreNamed) {
     ScratchDirectory scratch;
     const std::string whole = Bytes(QVT7702_PLUGIN);
     const unsigned char other_class = sizeof(void*) == 8 ? ELFCLASS32 : ELFCLASS64;
+    const std::string other_bits = other_class == ELFCLASS32 ? "32" : "64";
+    // The controller's build: a 32-bit MIPS library, either byte order; the
+    // machine field is in the file's own byte order.
+    std::string mips_big = WithField(whole, EI_CLASS, static_cast<unsigned char>(ELFCLASS32));
+    mips_big[EI_DATA] = ELFDATA2MSB;
+    std::string mips_little = mips_big;
+    mips_little[EI_DATA] = ELFDATA2LSB;
+    mips_big.replace(offsetof(Header, e_machine), 2, std::string{'\0', char{EM_MIPS}});
+    mips_little.replace(offsetof(Header, e_machine), 2, std::string{char{EM_MIPS}, '\0'});
     const std::vector<std::pair<std::string, std::string>> files = {
         {"text\n", "not an ELF file"},
-        {WithField(whole, EI_CLASS, other_class), "-bit library, and this program is "},
+        {WithField(whole, EI_CLASS, other_class),
+         "a " + other_bits + "-bit little-endian library, and this program runs on "},
+        {mips_big, "built for MIPS, a 32-bit big-endian library, and this program runs on "},
+        {mips_little, "built for MIPS, a 32-bit little-endian library, and this program runs on "},
         {WithField(whole, offsetof(Header, e_type), static_cast<ElfW(Half)>(ET_EXEC)),
          "not a shared library (ELF type 2)"},
         {WithField(whole, offsetof(Header, e_machine), static_cast<ElfW(Half)>(EM_S390)),
@@ -213,6 +311,167 @@ TEST_F(BenchHostInputTest, APluginNameWithoutASlashIsAFileInTheWorkingDirectory)
     // Found on the library path, but not here.
     ExpectRefused({"--plugin", "libm.so.6", "--rounds", "1"}, 4,
                   "cannot load plug-in: libm.so.6: No such file or directory");
+}
+
+// What is in a folder, file by file (links as their targets' names), but
+// the output files of the tool run there.
+std::map<std::string, std::string> Contents(const std::string& folder) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "stdout.txt" || name == "stderr.txt")
+            continue;
+        contents[name] = entry.is_symlink()
+                             ? "-> " + std::filesystem::read_symlink(entry.path()).string()
+                             : Bytes(entry.path().string());
+    }
+    return contents;
+}
+
+struct KeptFileCase {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+// --stats-json and --plot refuse to write over the history, a settings
+// file, the plug-in or the port, under any name, and over a file that is no
+// earlier output of theirs; before anything runs, and with every file left
+// as it was.
+TEST_F(BenchHostInputTest, AnOutputNeverReplacesAFileTheUserOwns) {
+    {
+        HistoryStore history(scratch.File("h.sqlite"), HistoryStore::Access::kReadWrite);
+        const std::vector<unsigned char> record(59, 7);
+        history.Append(1201, "2026-12-08 20:54:12.579", record.data(), record.size());
+    }
+    std::filesystem::create_symlink("h.sqlite", scratch.File("link.json"));
+    std::filesystem::create_hard_link(scratch.File("h.sqlite"), scratch.File("hard.json"));
+    std::filesystem::create_hard_link(scratch.File("h.sqlite"), scratch.File("h.png"));
+    std::filesystem::copy_file(QVT7702_EXAMPLES "/qvt7702-settings.json", scratch.File("s.json"));
+    std::filesystem::create_symlink("s.json", scratch.File("s-link.svg"));
+    std::filesystem::copy_file(QVT7702_PLUGIN, scratch.File("p.so"));
+    std::filesystem::create_symlink("/dev/null", scratch.File("line"));
+    Write(scratch.File("notes.txt"), "the meters' wiring\n");
+    Write(scratch.File("notes.png"), "not a picture\n");
+    const std::string kept = "; it is left as it is: name another file";
+
+    const std::vector<KeptFileCase> cases = {
+        {{"--stats-json", "h.sqlite"}, "--stats-json h.sqlite is the history file" + kept},
+        {{"--stats-json", "link.json"},
+         "--stats-json link.json is the history file h.sqlite (the same file under another "
+         "name)" + kept},
+        {{"--stats-json", "hard.json"},
+         "--stats-json hard.json is the history file h.sqlite (the same file under another "
+         "name)" + kept},
+        {{"--stats-json", "h.sqlite-wal"},
+         "--stats-json h.sqlite-wal is the history file's write-ahead journal" + kept},
+        {{"--settings", "s.json", "--stats-json", "s.json"},
+         "--stats-json s.json is the settings file" + kept},
+        {{"--plugin", "p.so", "--stats-json", "p.so"}, "--stats-json p.so is the plug-in" + kept},
+        {{"--port", "line", "--stats-json", "/dev/null"},
+         "--stats-json /dev/null is the serial port line (the same file under another name)" +
+             kept},
+        {{"--stats-json", "/dev/null"}, "--stats-json /dev/null is not a regular file" + kept},
+        {{"--stats-json", "notes.txt"},
+         "--stats-json notes.txt holds something other than a run's statistics" + kept +
+             ", or remove it first"},
+        {{"--plot", "h.png"},
+         "--plot h.png is the history file h.sqlite (the same file under another name)" + kept},
+        {{"--settings", "s.json", "--plot", "s-link.svg"},
+         "--plot s-link.svg is the settings file s.json (the same file under another name)" +
+             kept},
+        {{"--plot", "notes.png"},
+         "--plot notes.png holds something other than a PNG or SVG picture" + kept +
+             ", or remove it first"},
+    };
+    const std::map<std::string, std::string> before = Contents(scratch.Path());
+    for (const KeptFileCase& refused : cases) {
+        std::vector<std::string> args = refused.args;
+        args.insert(args.end(), {"--history", "h.sqlite", "--rounds", "1"});
+        if (std::find(args.begin(), args.end(), "--plot") != args.end())
+            args.resize(args.size() - 2);  // --plot draws and ends: no rounds
+        const ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, args, scratch.Path());
+        EXPECT_EQ(run.status, 2) << refused.message << ": " << run.err;
+        EXPECT_EQ(run.err, "bench_host: " + refused.message + "\n");
+        EXPECT_EQ(run.out, "") << refused.message;
+        EXPECT_TRUE(Contents(scratch.Path()) == before) << refused.message << ": a file changed";
+    }
+
+    // A history still to be made is the same file by its name.
+    const ToolRun fresh = ToolProcess::RunToEnd(
+        BENCH_HOST, {"--history", "new.sqlite", "--stats-json", "./new.sqlite"}, scratch.Path());
+    EXPECT_EQ(fresh.status, 2);
+    EXPECT_EQ(fresh.err, "bench_host: --stats-json ./new.sqlite is the history file new.sqlite "
+                         "(the same file under another name)" + kept + "\n");
+    EXPECT_TRUE(Contents(scratch.Path()) == before) << "no history made";
+}
+
+// An earlier statistics file, or an empty one, is what --stats-json may
+// replace; the new one is written whole, with nothing left beside it.
+TEST_F(BenchHostInputTest, AStatisticsFileReplacesAnEarlierOneOrAnEmptyFile) {
+    WriteStatisticsJsonFile(scratch.File("earlier.json"), StatisticsReport{});
+    Write(scratch.File("empty.json"), "");
+    for (const char* name : {"earlier.json", "empty.json"}) {
+        ASSERT_EQ(RunHost({"--rounds", "1", "--stats-json", name}), 0) << err;
+        EXPECT_TRUE(IsStatisticsJsonFile(scratch.File(name))) << name;
+        EXPECT_NE(Bytes(scratch.File(name)).find("\"requests_sent\" : 1,"), std::string::npos)
+            << Bytes(scratch.File(name));
+        std::filesystem::remove(History());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.Path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+            << entry.path();
+}
+
+struct KindCase {
+    const char* name;
+    std::string bytes;
+    bool recognised;
+};
+
+TEST(OutputKindTest, AnEarlierStatisticsFileIsKnownByItsOwnTopLevelKeys) {
+    ScratchDirectory scratch;
+    const std::string path = scratch.File("stats.json");
+    WriteStatisticsJsonFile(path, StatisticsReport{});
+    const std::string written = Bytes(path);
+    const std::size_t last_brace = written.rfind('}');
+    const std::vector<KindCase> cases = {
+        {"as written", written, true},
+        {"with a key of its own", written.substr(0, last_brace) + ", \"notes\": \"mine\" }", false},
+        {"without its run time",
+         std::regex_replace(written, std::regex("\"run_seconds\" : [0-9.]+,"), ""), false},
+        {"cut short", written.substr(0, written.size() / 2), false},
+        {"an empty object", "{}", false},
+        {"an array", "[1, 2]", false},
+        {"text", "run_seconds line meters\n", false},
+    };
+    for (const KindCase& file : cases) {
+        Write(path, file.bytes);
+        EXPECT_EQ(IsStatisticsJsonFile(path), file.recognised) << file.name;
+    }
+}
+
+TEST(OutputKindTest, AnEarlierPictureIsKnownByItsSignature) {
+    ScratchDirectory scratch;
+    const std::string path = scratch.File("trend");
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    const std::vector<KindCase> cases = {
+        {"a PNG", png, true},
+        {"a PNG cut in its signature", png.substr(0, 5), false},
+        {"gnuplot's SVG",
+         "<?xml version=\"1.0\" encoding=\"utf-8\"  standalone=\"no\"?>\n<svg \n width=\"1000\">",
+         true},
+        {"an SVG after a byte order mark, a comment and a document type",
+         "\xEF\xBB\xBF<!-- drawn by hand -->\n<!DOCTYPE svg>\n<svg xmlns=\"x\"/>", true},
+        {"a bare SVG", "<svg>", true},
+        {"another element", "<svgz>", false},
+        {"an SVG inside a page", "<html><svg></svg></html>", false},
+        {"an unclosed comment", "<!-- <svg>", false},
+        {"text", "Ua Ub Uc\n", false},
+    };
+    for (const KindCase& file : cases) {
+        Write(path, file.bytes);
+        EXPECT_EQ(HistoryPlot::IsPictureFile(path), file.recognised) << file.name;
+    }
 }
 
 }  // namespace

@@ -271,6 +271,25 @@ TEST_F(BenchHostStatisticsTest, AStopSignalPrintsAndWritesTheStatisticsAfterTheS
     EXPECT_EQ(ReadJsonFile(json)["line"]["exchanges_stopped"].asUInt(), 1u);
 }
 
+// Each parity is written as itself, never as the other one, in the
+// banner's framing and in the JSON file alike.
+TEST_F(BenchHostStatisticsTest, EachParityIsNamedAsItselfInTheJsonFile) {
+    const std::pair<const char*, const char*> parities[] = {
+        {"none", "8N1"}, {"even", "8E1"}, {"odd", "8O1"}};
+    for (const auto& [parity, framing] : parities) {
+        const std::string json = scratch.File(std::string(parity) + ".json");
+        ASSERT_EQ(RunHost({"--rounds", "1", "--interval", "0", "--parity", parity, "--stats-json",
+                           json}),
+                  0)
+            << parity << ": " << err;
+        EXPECT_NE(out.find(std::string(" baud ") + framing + ";"), std::string::npos) << out;
+        EXPECT_EQ(ReadJsonFile(json)["line_settings"]["parity"].asString(), parity);
+        EXPECT_EQ(ReadJsonFile(json)["line"]["rounds_completed"].asUInt(), 1u)
+            << parity << ": the simulated meter answers at that parity";
+        std::filesystem::remove(scratch.File("history.sqlite"));
+    }
+}
+
 TEST_F(BenchHostStatisticsTest, AStatisticsFileThatCannotBeWrittenStopsTheRunBeforeItsFirstPoll) {
     for (const std::string& bad :
          {scratch.File("no-such-folder/stats.json"), scratch.Path()}) {

@@ -167,6 +167,8 @@ TEST(GnuplotTest, AFailingDrawingLeavesTheImageThatWasThereAndNothingBeside) {
     ScratchDirectory scratch;
     const std::string image = scratch.File("trend.svg");
     std::ofstream(image) << "earlier image";
+    // A file that only looks like an unfinished drawing is not one of ours.
+    std::ofstream(image + ".partial") << "someone's notes";
     const auto failure = [&](const Gnuplot& gnuplot, const std::string& script,
                              const std::string& path) {
         try {
@@ -188,7 +190,8 @@ TEST(GnuplotTest, AFailingDrawingLeavesTheImageThatWasThereAndNothingBeside) {
               "cannot write plot file " + scratch.File("no/t.svg") + ": No such file or directory");
 
     EXPECT_EQ(ReadFile(image), "earlier image");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 1);
+    EXPECT_EQ(ReadFile(image + ".partial"), "someone's notes");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 2);
 }
 
 class BenchHostPlotTest : public ::testing::Test {

@@ -199,7 +199,7 @@ TEST_F(KnownRun, JsonFileCarriesTheNumbersOfTheTable) {
 
     ScratchDirectory scratch;
     const std::string path = scratch.File("stats.json");
-    std::ofstream(path) << "an older run";
+    WriteStatisticsJsonFile(path, StatisticsReport{});  // an older run's
     WriteStatisticsJsonFile(path, report);
     const Json::Value json = ReadJsonFile(path);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),

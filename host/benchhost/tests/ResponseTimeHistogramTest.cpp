@@ -80,6 +80,21 @@ TEST(ResponseTimeHistogramTest, PrecisionHoldsAcrossLineSpeeds) {
     }
 }
 
+// Times packed into a fraction of one bin: a bin's centre may lie beyond
+// all of them, yet no percentile is above the maximum or below the minimum.
+TEST(ResponseTimeHistogramTest, NoPercentileLiesOutsideTheTimesMeasured) {
+    for (double ms = 60.0; ms < 61.0; ms += 0.0173) {  // across a bin's width, 0.49 ms here
+        std::vector<double> times(39, ms);
+        times.push_back(ms * 1.0001);
+        const ResponseTimeHistogram histogram = FromMilliseconds(times);
+        for (unsigned percent = 1; percent <= 100; ++percent) {
+            const double at = PercentileMs(histogram, percent);
+            EXPECT_LE(at, Ms(histogram.Max()).count()) << ms << " ms, p" << percent;
+            EXPECT_GE(at, Ms(histogram.Min()).count()) << ms << " ms, p" << percent;
+        }
+    }
+}
+
 // Below 10 us and above 100 s fall outside the bins; they still count, and
 // a rank that lands on them reports the exact extreme.
 TEST(ResponseTimeHistogramTest, TimesOutsideTheBinsStillCount) {

@@ -1,6 +1,8 @@
 #include "BenchError.h"
+#include "HeldWriteLock.h"
 #include "HistoryStore.h"
 #include "ScratchDirectory.h"
+#include "StopRequested.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -13,11 +15,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -139,6 +143,14 @@ TEST(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftByteForByte) {
         {"a history table of another shape",
          "CREATE TABLE history (id INTEGER PRIMARY KEY, value REAL); INSERT INTO history VALUES (1, 2);",
          "its history table has other columns (id INTEGER, value REAL)"},
+        {"a history table with a column too few",
+         "CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
+         " stored_at TEXT NOT NULL);",
+         "its history table has other columns (id INTEGER, data_id INTEGER, stored_at TEXT)"},
+        {"our mark on a history table with a column too few",
+         "CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
+         " record BLOB NOT NULL); PRAGMA application_id = " + our_id + "; PRAGMA user_version = 1;",
+         "its history table has other columns (id INTEGER, data_id INTEGER, record BLOB)"},
         {"a history table with a column too many",
          "CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
          " stored_at TEXT NOT NULL, record BLOB NOT NULL, extra TEXT);",
@@ -260,6 +272,48 @@ TEST(HistoryStoreTest, AWriteWaitsForAnotherProgramsWriterAndPassesReaders) {
     release.join();
     sqlite3_close(other);
     EXPECT_EQ(store.Count(), 2);
+}
+
+// A stop while another program holds the file locked ends the wait within
+// a few of its checks, whether the lock is met when the history is opened
+// or when a record is written; the record is not stored.
+TEST(HistoryStoreTest, AStopEndsTheWaitForAnotherProgramsLock) {
+    for (const bool at_open : {true, false}) {
+        ScratchDirectory scratch;
+        const std::string path = scratch.File("history.sqlite");
+        std::atomic<bool> stop{false};
+        const HistoryStore::StopCheck stop_requested = [&stop] { return stop.load(); };
+        std::unique_ptr<HistoryStore> store;
+        if (!at_open)
+            store = std::make_unique<HistoryStore>(path, HistoryStore::Access::kReadWrite,
+                                                   stop_requested);
+        else
+            HistoryStore created(path, HistoryStore::Access::kReadWrite);  // a history to open
+        HeldWriteLock lock(path);
+        ASSERT_TRUE(lock.Held());
+        std::thread stopper([&stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop = true;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            if (at_open)
+                store = std::make_unique<HistoryStore>(path, HistoryStore::Access::kReadWrite,
+                                                       stop_requested);
+            else
+                store->Append(7, "2024-05-01 10:00:00.000", Record(1).data(), 59);
+            ADD_FAILURE() << "no stop at open " << at_open;
+        } catch (const StopRequested& stopped) {
+            EXPECT_EQ(std::string(stopped.what()),
+                      "while waiting for history file " + path + ", which another program holds locked");
+        }
+        stopper.join();
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(300)) << "it waited for the lock";
+        EXPECT_LT(waited, std::chrono::milliseconds(800)) << "at open " << at_open;
+        lock.Release();
+        EXPECT_EQ(HistoryStore(path, HistoryStore::Access::kReadOnly).Count(), 0);
+    }
 }
 
 TEST(HistoryStoreTest, PlacesThatCannotHoldAHistoryAreNamedBeforeAnythingIsCreated) {
