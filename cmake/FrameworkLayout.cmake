@@ -48,16 +48,16 @@ endif()
 
 set(QVT7702_FRAMEWORK_LAYOUT "${CMAKE_BINARY_DIR}/framework-layout.txt")
 # The toolchain's readelf, or GNU readelf where that is LLVM's, whose
-# output is another.
-set(_layout_readelf "${CMAKE_READELF}")
-if(NOT _layout_readelf OR _layout_readelf MATCHES "llvm-readelf")
+# output is another. The integration checks use it too.
+set(QVT7702_READELF "${CMAKE_READELF}")
+if(NOT QVT7702_READELF OR QVT7702_READELF MATCHES "llvm-readelf")
   find_program(QVT7702_GNU_READELF readelf REQUIRED)
-  set(_layout_readelf "${QVT7702_GNU_READELF}")
+  set(QVT7702_READELF "${QVT7702_GNU_READELF}")
 endif()
 string(JOIN " " _layout_classes ${QVT7702_FRAMEWORK_CLASSES})
 set(_layout_script "${CMAKE_CURRENT_SOURCE_DIR}/scripts/lib/framework-layout")
 add_custom_command(OUTPUT "${QVT7702_FRAMEWORK_LAYOUT}"
-  COMMAND bash "${_layout_script}" "${_layout_readelf}" "${_layout_classes}"
+  COMMAND bash "${_layout_script}" "${QVT7702_READELF}" "${_layout_classes}"
           "${QVT7702_FRAMEWORK_LABEL}" "${QVT7702_FRAMEWORK_LAYOUT}" ${_layout_objects}
   DEPENDS ${_layout_objects} ${_layout_probes} "${_layout_script}"
           "${CMAKE_CURRENT_SOURCE_DIR}/scripts/lib/framework-layout-dwarf.awk"
@@ -65,6 +65,9 @@ add_custom_command(OUTPUT "${QVT7702_FRAMEWORK_LAYOUT}"
   COMMENT "Comparing the framework layout of ${QVT7702_FRAMEWORK_LABEL} with framework/"
   VERBATIM)
 add_custom_target(framework_layout ALL DEPENDS "${QVT7702_FRAMEWORK_LAYOUT}")
-add_dependencies(framework_layout framework_contract ${_layout_probes})
+add_dependencies(framework_layout ${_layout_probes})
+foreach(_probe IN LISTS _layout_probes)
+  add_dependencies(${_probe} framework_contract)
+endforeach()
 add_dependencies(qvt7702 framework_layout)
 install(FILES "${QVT7702_FRAMEWORK_LAYOUT}" DESTINATION share/doc/qvt7702)

@@ -23,7 +23,7 @@ function operation(signature,    head, rest, cut) {
 }
 
 function place(offset, size) {
-    return "offset " offset ", " size (size == 1 ? " byte" : " bytes")
+    return "offset " offset " (" size (size == 1 ? " byte)" : " bytes)")
 }
 
 function add_difference(text) {
@@ -85,7 +85,7 @@ function fill_slots(side, name,    base, i, count) {
 }
 
 function described(side, name) {
-    return size[side, name] " bytes" (bases[side, name] == "" ? "" : ", base " bases[side, name])
+    return size[side, name] " bytes" (bases[side, name] == "" ? "" : " with base " bases[side, name])
 }
 
 END {
@@ -113,7 +113,7 @@ END {
             continue
         }
         if (described("used", name) != described("own", name))
-            add_difference(name ": " described("used", name) " in the headers used; " \
+            add_difference(name ": " described("used", name) " in the headers used, " \
                            described("own", name) " in framework/")
 
         fill_slots("used", name)
@@ -139,18 +139,18 @@ END {
         for (f = 1; f <= count; f++) {
             field = own_fields[f]
             if (!(("used", name, field) in member_place))
-                add_difference(name "::" field ": not in the headers used; " \
+                add_difference(name "::" field ": not in the headers used, " \
                                member_place["own", name, field] " in framework/")
             else if (member_place["used", name, field] != member_place["own", name, field])
                 add_difference(name "::" field ": " member_place["used", name, field] \
-                               " in the headers used; " member_place["own", name, field] " in framework/")
+                               " in the headers used, " member_place["own", name, field] " in framework/")
         }
         count = split(members["used", name], used_fields, " ")
         for (f = 1; f <= count; f++) {
             field = used_fields[f]
             if (!(("own", name, field) in member_place))
                 add_difference(name "::" field ": " member_place["used", name, field] \
-                               " in the headers used; not in framework/")
+                               " in the headers used, not in framework/")
         }
     }
     if (errors > 0)
