@@ -7,7 +7,10 @@
 # built, because everything else needs the stand-in host that goes with
 # framework/.
 #
-# Sets QVT7702_OWN_FRAMEWORK (ON when the folder is framework/).
+# Sets QVT7702_OWN_FRAMEWORK (ON when the folder is framework/), and
+# QVT7702_FRAMEWORK_LABEL, the folder as the framework layout and the
+# release package name it: framework/, a path under <source>/ or <build>/
+# when it lies in the source or build tree, else the folder's own path.
 
 set(QVT7702_FRAMEWORK_DIR "${CMAKE_CURRENT_SOURCE_DIR}/framework" CACHE PATH
     "Folder with the controller framework's headers the plug-in is compiled against")
@@ -36,3 +39,29 @@ else()
   set(QVT7702_OWN_FRAMEWORK OFF)
 endif()
 set(QVT7702_FRAMEWORK_INCLUDE_DIR "${_framework_dir}")
+
+# Neither tree's own path is named: a package of one commit must read the
+# same from any folder.
+if(QVT7702_OWN_FRAMEWORK)
+  set(QVT7702_FRAMEWORK_LABEL "framework/")
+else()
+  set(QVT7702_FRAMEWORK_LABEL "${_framework_real}")
+  foreach(_tree_name IN ITEMS build source)
+    if(_tree_name STREQUAL "build")
+      get_filename_component(_tree "${CMAKE_BINARY_DIR}" REALPATH)
+    else()
+      get_filename_component(_tree "${CMAKE_SOURCE_DIR}" REALPATH)
+    endif()
+    string(FIND "${_framework_real}/" "${_tree}/" _at)
+    if(_at EQUAL 0)
+      file(RELATIVE_PATH _inside "${_tree}" "${_framework_real}")
+      set(QVT7702_FRAMEWORK_LABEL "<${_tree_name}>/${_inside}")
+      break()
+    endif()
+  endforeach()
+endif()
+# For scripts/package, which records them.
+set(QVT7702_FRAMEWORK_HEADERS_USED "${_framework_real}" CACHE INTERNAL
+    "Framework header folder qvt7702.so is compiled against")
+set(QVT7702_FRAMEWORK_HEADERS_LABEL "${QVT7702_FRAMEWORK_LABEL}" CACHE INTERNAL
+    "That folder as the package names it")

@@ -1,13 +1,17 @@
 # A framework header that differs from what the plug-in assumes must fail the
-# build with the contract's sentence naming the member, and only that one.
+# build with the contract's sentence naming the member, and only that one;
+# headers whose virtual operations sit in other slots must fail it with the
+# layout check's sentence for each slot; data laid out otherwise must build
+# and be listed in the layout file and in the binary report.
 #
 # Copies FRAMEWORK_DIR to WORK_DIR, configures the project against the copy
 # (plug-in only), checks that the unchanged copy builds, then changes one
-# declaration at a time and builds the contract object alone. Last, a folder
-# that does not exist and one without a header must fail to configure.
+# declaration at a time and builds the contract and the layout check alone.
+# Last, a folder that does not exist and one without a header must fail to
+# configure.
 #
-#   cmake -DSOURCE_DIR=... -DFRAMEWORK_DIR=... -DWORK_DIR=... -DGENERATOR=...
-#         -DCXX_COMPILER=... -P AlteredFrameworkTest.cmake
+#   cmake -DSOURCE_DIR=... -DFRAMEWORK_DIR=... -DLIBRARY=<qvt7702.so> -DWORK_DIR=...
+#         -DGENERATOR=... -DCXX_COMPILER=... -P AlteredFrameworkTest.cmake
 
 cmake_minimum_required(VERSION 3.25)
 # Compiler messages in plain ASCII quotes, as the patterns below expect.
@@ -40,13 +44,18 @@ function(configure framework_dir out_code out_text)
   set(${out_text} "${text}" PARENT_SCOPE)
 endfunction()
 
+# Builds the contract, then the layout check (the build makes it in that order).
 function(build_contract out_code out_text)
-  # The object of an earlier good build would otherwise stand in for a failed one.
-  file(GLOB_RECURSE objects "${build}/*FrameworkContract.cpp.o")
+  # The objects of an earlier good build would otherwise stand in for a failed
+  # one; restored headers keep the copy's old time, so nothing would be redone.
+  # (The layout probe compiled with framework/ itself stays.)
+  file(GLOB_RECURSE objects "${build}/*FrameworkContract.cpp.o"
+                            "${build}/*framework_layout_used.dir/*FrameworkLayoutProbe.cpp.o")
   if(objects)
     file(REMOVE ${objects})
   endif()
-  run(code text ${CMAKE_COMMAND} --build "${build}" --target framework_contract)
+  file(REMOVE "${build}/framework-layout.txt")
+  run(code text ${CMAKE_COMMAND} --build "${build}" --target framework_layout)
   set(${out_code} "${code}" PARENT_SCOPE)
   set(${out_text} "${text}" PARENT_SCOPE)
 endfunction()
@@ -79,10 +88,58 @@ function(alter header from to)
   file(WRITE "${headers}/${header}" "${text}")
 endfunction()
 
-# The build must fail with one error per expected pattern, each pattern found.
+# In HEADER, puts FIRST where SECOND was and SECOND where FIRST was.
+function(swap header first second)
+  alter("${header}" "${first}" "@swapped@")
+  alter("${header}" "${second}" "${first}")
+  alter("${header}" "@swapped@" "${second}")
+endfunction()
+
 function(expect_contract_failure name header from to)
   restore_headers()
   alter("${header}" "${from}" "${to}")
+  expect_build_failure("${name}" ${ARGN})
+endfunction()
+
+function(expect_swap_failure name header first second)
+  restore_headers()
+  swap("${header}" "${first}" "${second}")
+  expect_build_failure("${name}" ${ARGN})
+endfunction()
+
+# A change the layout check lets through: the build must succeed, and both
+# the layout file and the binary report given that file must list exactly
+# the expected differences. (The report reads them from the layout file
+# only, so LIBRARY, built with framework/, stands for the library.)
+function(expect_listed_differences name header from to)
+  restore_headers()
+  alter("${header}" "${from}" "${to}")
+  build_contract(code text)
+  if(NOT code EQUAL 0)
+    fail("${name}: the build failed" "${text}")
+  endif()
+  file(READ "${build}/framework-layout.txt" layout)
+  run(code report "${SOURCE_DIR}/scripts/abi-report"
+      --framework-layout "${build}/framework-layout.txt" "${LIBRARY}")
+  if(NOT code EQUAL 0)
+    fail("${name}: the binary report failed" "${report}")
+  endif()
+  list(LENGTH ARGN expected_count)
+  foreach(what layout report)
+    if(NOT ${what} MATCHES "differences from framework/ \\(${expected_count}\\):|${expected_count} differences from framework/")
+      fail("${name}: the ${what} does not count ${expected_count} differences" "${${what}}")
+    endif()
+    foreach(pattern IN LISTS ARGN)
+      if(NOT ${what} MATCHES "\n  ${pattern}\n")
+        fail("${name}: the ${what} does not list \"${pattern}\"" "${${what}}")
+      endif()
+    endforeach()
+  endforeach()
+  message(STATUS "${name}: builds; the layout file and the report list ${expected_count} differences")
+endfunction()
+
+# The build must fail with one error per expected pattern, each pattern found.
+function(expect_build_failure name)
   build_contract(code text)
   if(code EQUAL 0)
     fail("${name}: the contract object built against the altered header" "${text}")
@@ -117,9 +174,13 @@ if(NOT left_out_count EQUAL 1)
 endif()
 build_contract(code text)
 if(NOT code EQUAL 0)
-  fail("the contract object failed to build against an unchanged copy" "${text}")
+  fail("the contract object or the layout check failed against an unchanged copy" "${text}")
 endif()
-message(STATUS "unchanged copy: configures plug-in only, contract holds")
+file(READ "${build}/framework-layout.txt" layout)
+if(NOT layout MATCHES "\ndifferences from framework/: none\n")
+  fail("the layout of an unchanged copy must not differ from framework/'s" "${layout}")
+endif()
+message(STATUS "unchanged copy: configures plug-in only, contract holds, layout as framework/")
 
 expect_contract_failure("2048-byte receive buffer" SMDSPDevice.h
   "unsigned char rx_buffer_[kRxBufferSize]" "unsigned char rx_buffer_[2048]"
@@ -151,6 +212,46 @@ expect_contract_failure("get_ttime taking a reference" TTime.h
   "TTime get_ttime(boost::posix_time::ptime time);"
   "TTime get_ttime(const boost::posix_time::ptime& time);"
   "get_ttime must take the boost::posix_time::ptime by value")
+
+# Operations in each other's slots keep every signature the contract checks.
+# The layout check names the class, the slot and both operations, and tells
+# overloads apart by their parameters.
+set(slot "virtual-table slot")
+set(used "in the headers used \\([^)]*\\)")
+expect_swap_failure("RefreshStatus and OpenPort swapped" SMDSPDevice.h
+  "virtual int RefreshStatus();" "virtual int OpenPort();"
+  "SMDSPDevice ${slot} 23 is OpenPort\\(\\) ${used} but RefreshStatus\\(\\) in framework/"
+  "SMDSPDevice ${slot} 29 is RefreshStatus\\(\\) ${used} but OpenPort\\(\\) in framework/")
+expect_swap_failure("LoadFromCache overloads swapped" VDeviceInterface.h
+  "    // Re-load a stored record, as a byte string.
+    virtual int LoadFromCache(const std::string& blob) {
+        if (blob.size() > static_cast<std::size_t>(INT_MAX))
+            return 0;
+        return LoadFromCache(reinterpret_cast<const unsigned char*>(blob.data()),
+                             static_cast<int>(blob.size()));
+    }"
+  "    // Re-load a stored record: 1 when accepted, 0 when refused.
+    virtual int LoadFromCache(const unsigned char* data, int len) = 0;"
+  "VDeviceInterface ${slot} 1 is LoadFromCache\\(unsigned char const\\*, int\\) ${used} but LoadFromCache\\(std::string const&\\) in framework/"
+  "VDeviceInterface ${slot} 2 is LoadFromCache\\(std::string const&\\) ${used} but LoadFromCache\\(unsigned char const\\*, int\\) in framework/")
+expect_contract_failure("an operation added before process_payload" SPModbus.h
+  "    virtual int process_payload(" "    virtual int flush_line() { return 0; }\n    virtual int process_payload("
+  "SPModbus ${slot} 31 is flush_line\\(\\) ${used} but process_payload\\(SPModbus::tab_type, unsigned int\\) in framework/"
+  "SPModbus ${slot} 32 is process_payload\\(SPModbus::tab_type, unsigned int\\) ${used} but on_error\\(\\) in framework/"
+  "SPModbus ${slot} 33 is on_error\\(\\) ${used} but no recorded operation in framework/")
+
+# Data laid out otherwise is listed, not refused: the plug-in reaches every
+# member by name, and the contract has checked their types.
+set(bytes "offset [0-9]+ \\(4 bytes\\)")
+expect_listed_differences("rx_length_ moved before rx_buffer_" SMDSPDevice.h
+  "    unsigned char rx_buffer_[kRxBufferSize] = {};\n    int rx_length_ = 0;\n"
+  "    int rx_length_ = 0;\n    unsigned char rx_buffer_[kRxBufferSize] = {};\n"
+  "SMDSPDevice::rx_buffer_: offset [0-9]+ \\(4096 bytes\\) in the headers used, offset [0-9]+ \\(4096 bytes\\) in framework/"
+  "SMDSPDevice::rx_length_: ${bytes} in the headers used, ${bytes} in framework/")
+expect_listed_differences("a member added to SPModbus" SPModbus.h
+  "std::uint8_t station_address_ = 0;" "std::uint8_t station_address_ = 0;\n    std::uint64_t line_errors_ = 0;"
+  "SPModbus: [0-9]+ bytes with base SMDSPDevice at 0 in the headers used, [0-9]+ bytes with base SMDSPDevice at 0 in framework/"
+  "SPModbus::line_errors_: offset [0-9]+ \\(8 bytes\\) in the headers used, not in framework/")
 
 # Bad framework folders stop the configure step with the folder and the header.
 expect_configure_failure("a folder that does not exist" "${WORK_DIR}/no-such-folder"
