@@ -4,9 +4,11 @@
 #include "GatewayAddress.h"
 #include "HistoryPlot.h"
 #include "LineChoices.h"
+#include "StationAddress.h"
 
 #include <boost/program_options.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <sstream>
@@ -55,10 +57,18 @@ po::options_description DescribeCommissioning(BenchOptions& options, CommissionW
          "find the meters on the line: send the meter's request to every station at every "
          "framing, report what answers, and exit")
         ("stations", po::value(&words.stations)->value_name("LIST"),
-         "--scan: the stations to try, such as 1-20,30 (default 1-247)")
+         ("--scan: the stations to try, such as 1-20,30 (default " +
+          std::to_string(StationAddress::kLowest) + "-" + std::to_string(StationAddress::kHighest) +
+          ")").c_str())
         ("framings", po::value(&words.framings)->value_name("LIST"),
          ("--scan: the framings to try, such as 9600:8N1,19200:8E1 (default: " +
-          std::to_string(LineChoices::CommonSpeeds().size()) + " speeds from 1200 to 115200, each at " +
+          std::to_string(LineChoices::CommonSpeeds().size()) + " speeds from " +
+          std::to_string(*std::min_element(LineChoices::CommonSpeeds().begin(),
+                                            LineChoices::CommonSpeeds().end())) +
+          " to " +
+          std::to_string(*std::max_element(LineChoices::CommonSpeeds().begin(),
+                                            LineChoices::CommonSpeeds().end())) +
+          ", each at " +
           [] {
               std::string list;
               for (const std::string& framing : LineChoices::CommonFramings())
@@ -138,9 +148,11 @@ void CheckCommissioning(const po::variables_map& given, BenchOptions& options,
         char comma = 0;
         char rest = 0;
         if (std::sscanf(words.rs485_delays.c_str(), "%u%c%u%c", &before, &comma, &after, &rest) != 3 ||
-            comma != ',' || before > 1000 || after > 1000 ||
+            comma != ',' || before > LinkOptions::kLongestRs485DelayMs ||
+            after > LinkOptions::kLongestRs485DelayMs ||
             words.rs485_delays.find_first_not_of("0123456789,") != std::string::npos)
-            UsageError("--rs485-delays must be BEFORE,AFTER in whole ms from 0 to 1000, not '" +
+            UsageError("--rs485-delays must be BEFORE,AFTER in whole ms from 0 to " +
+                       std::to_string(LinkOptions::kLongestRs485DelayMs) + ", not '" +
                        words.rs485_delays + "'");
         options.link.rs485->delay_before_ms = before;
         options.link.rs485->delay_after_ms = after;

@@ -8,6 +8,7 @@
 struct LinkOptions {
     // The kernel's RS-485 mode: RTS raised while sending, with these delays
     // before the first bit and after the last (whole milliseconds).
+    static constexpr unsigned int kLongestRs485DelayMs = 1000;
     struct Rs485 {
         unsigned int delay_before_ms = 0;
         unsigned int delay_after_ms = 0;
