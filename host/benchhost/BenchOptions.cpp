@@ -1,9 +1,15 @@
 #include "BenchOptions.h"
 
 #include "BenchError.h"
+#include "GatewayAddress.h"
 #include "HistoryPlot.h"
+#include "LineChoices.h"
+#include "StationAddress.h"
 
 #include <boost/program_options.hpp>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <sstream>
 #include <stdexcept>
@@ -35,6 +41,138 @@ struct RawOptions {
     int stop_bits = 0;
     bool no_checksum = false;
 };
+
+[[noreturn]] void UsageError(const std::string& message);
+
+// The commissioning options as given, checked after.
+struct CommissionWords {
+    std::string stations;
+    std::string framings;
+    std::string sim_stations;
+    std::string sim_framing;
+    bool rs485 = false;
+    std::string rs485_delays;
+    long long open_pause_ms = 0;
+    long long request_gap_ms = 0;
+};
+
+po::options_description DescribeCommissioning(BenchOptions& options, CommissionWords& words) {
+    po::options_description described("Commissioning a line");
+    described.add_options()
+        ("version", po::bool_switch(&options.version), "print the version and the commit, and exit")
+        ("scan", po::bool_switch(&options.scan),
+         "find the meters on the line: send the meter's request to every station at every "
+         "framing, report what answers, and exit")
+        ("stations", po::value(&words.stations)->value_name("LIST"),
+         ("--scan: the stations to try, such as 1-20,30 (default " +
+          std::to_string(StationAddress::kLowest) + "-" + std::to_string(StationAddress::kHighest) +
+          ")").c_str())
+        ("framings", po::value(&words.framings)->value_name("LIST"),
+         ("--scan: the framings to try, such as 9600:8N1,19200:8E1 (default: " +
+          std::to_string(LineChoices::CommonSpeeds().size()) + " speeds from " +
+          std::to_string(*std::min_element(LineChoices::CommonSpeeds().begin(),
+                                            LineChoices::CommonSpeeds().end())) +
+          " to " +
+          std::to_string(*std::max_element(LineChoices::CommonSpeeds().begin(),
+                                            LineChoices::CommonSpeeds().end())) +
+          ", each at " +
+          [] {
+              std::string list;
+              for (const std::string& framing : LineChoices::CommonFramings())
+                  list += (list.empty() ? "" : ", ") + framing;
+              return list;
+          }() + ")").c_str())
+        ("write-settings", po::value(&options.write_settings_dir)->value_name("DIR"),
+         "--scan: write a settings file for each meter found into DIR, with its station and "
+         "a data id no file there has")
+        ("rs485", po::bool_switch(&words.rs485),
+         "put the port in the kernel's RS-485 mode: RTS raised while sending")
+        ("rs485-delays", po::value(&words.rs485_delays)->value_name("BEFORE,AFTER"),
+         "--rs485: RTS delays before and after sending, in ms (default 0,0)")
+        ("open-pause", po::value(&words.open_pause_ms)->value_name("MS"),
+         "wait this long after the port opens, dropping what arrives meanwhile (default none)")
+        ("request-gap", po::value(&words.request_gap_ms)->value_name("MS"),
+         "the least time from one request to the next, in ms (default none)")
+        ("sim-stations", po::value(&words.sim_stations)->value_name("LIST"),
+         "simulated line: put its meters at these stations, such as 5,17,200 (default: the "
+         "settings files' stations)")
+        ("sim-framing", po::value(&words.sim_framing)->value_name("SPEED:FRAMING"),
+         "simulated line: its meters hear only this framing, such as 19200:8E1 (default: the "
+         "line's own)");
+    return described;
+}
+
+// Gives the commissioning words their meaning, and refuses what does not go
+// together.
+void CheckCommissioning(const po::variables_map& given, BenchOptions& options,
+                        const CommissionWords& words) {
+    const auto read = [](const std::string& option, auto parse) {
+        try {
+            return parse();
+        } catch (const std::invalid_argument& failure) {
+            UsageError("--" + option + ": " + failure.what());
+        }
+    };
+    if (given.count("stations") != 0)
+        options.scan_stations = read("stations", [&] { return LineChoices::ParseStations(words.stations); });
+    if (given.count("framings") != 0)
+        options.scan_framings = read("framings", [&] { return LineChoices::ParseFramings(words.framings); });
+    if (given.count("sim-stations") != 0)
+        options.simulator_stations =
+            read("sim-stations", [&] { return LineChoices::ParseStations(words.sim_stations); });
+    if (given.count("sim-framing") != 0)
+        options.simulator_framing =
+            read("sim-framing", [&] { return LineChoices::ParseFraming(words.sim_framing); });
+    if (!options.scan && (given.count("stations") != 0 || given.count("framings") != 0 ||
+                          given.count("write-settings") != 0))
+        UsageError("--stations, --framings and --write-settings belong to --scan");
+    if (options.scan && (options.dump || options.csv || !options.plot_path.empty()))
+        UsageError("--scan cannot be given with --dump, --csv or --plot");
+    if (options.scan && (given.count("baud") != 0 || given.count("parity") != 0 ||
+                         given.count("stop-bits") != 0))
+        UsageError("--scan tries the framings --framings names, not --baud, --parity or "
+                   "--stop-bits");
+    if (given.count("write-settings") != 0 && options.write_settings_dir.empty())
+        UsageError("--write-settings needs a folder, not an empty word");
+    const bool gateway = GatewayAddress::Names(options.port);
+    if (gateway)
+        read("port", [&] { return GatewayAddress::Parse(options.port); });
+    if (gateway && options.scan && options.scan_framings.size() > 1)
+        UsageError("a gateway's serial side is framed at the gateway: give --framings one "
+                   "framing, the one it is set to, or leave it out");
+    if (!options.port.empty() && (!words.sim_stations.empty() || !words.sim_framing.empty()))
+        UsageError("--sim-stations and --sim-framing apply to the simulated line, not to --port");
+    if (words.rs485) {
+        if (gateway)
+            UsageError("--rs485 sets a serial port of this machine, not a gateway's");
+        options.link.rs485 = LinkOptions::Rs485{};
+    }
+    if (given.count("rs485-delays") != 0) {
+        if (!words.rs485)
+            UsageError("--rs485-delays belongs to --rs485");
+        unsigned int before = 0;
+        unsigned int after = 0;
+        char comma = 0;
+        char rest = 0;
+        if (std::sscanf(words.rs485_delays.c_str(), "%u%c%u%c", &before, &comma, &after, &rest) != 3 ||
+            comma != ',' || before > LinkOptions::kLongestRs485DelayMs ||
+            after > LinkOptions::kLongestRs485DelayMs ||
+            words.rs485_delays.find_first_not_of("0123456789,") != std::string::npos)
+            UsageError("--rs485-delays must be BEFORE,AFTER in whole ms from 0 to " +
+                       std::to_string(LinkOptions::kLongestRs485DelayMs) + ", not '" +
+                       words.rs485_delays + "'");
+        options.link.rs485->delay_before_ms = before;
+        options.link.rs485->delay_after_ms = after;
+    }
+    const std::pair<const char*, long long> pauses[] = {
+        {"open-pause", words.open_pause_ms}, {"request-gap", words.request_gap_ms}};
+    for (const auto& [option, value] : pauses)
+        if (value < 0 || value > static_cast<long long>(BenchOptions::kLongestPauseMs))
+            UsageError(std::string("--") + option + " must be from 0 to " +
+                       std::to_string(BenchOptions::kLongestPauseMs) + " ms");
+    options.link.open_pause = std::chrono::milliseconds(words.open_pause_ms);
+    options.link.request_gap = std::chrono::milliseconds(words.request_gap_ms);
+}
 
 po::options_description Describe(BenchOptions& options, RawOptions& raw) {
     po::options_description described("Options");
@@ -205,9 +343,11 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     options.plugin_path = default_plugin;
     RawOptions raw;
 
+    CommissionWords words;
     po::variables_map given;
     try {
-        const po::options_description described = Describe(options, raw);
+        po::options_description described = Describe(options, raw);
+        described.add(DescribeCommissioning(options, words));
         const po::parsed_options parsed =
             po::command_line_parser(argc, argv).options(described).run();
         RefuseStrayWords(parsed);
@@ -241,6 +381,7 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
         UsageError("--dump and --csv cannot be given together");
     CheckPlot(given, options, raw.data_id);
     CheckLine(given, options, raw);
+    CheckCommissioning(given, options, words);
     if (!options.port.empty() &&
         (!raw.faults.empty() || given.count("sim-late") != 0 || options.simulator_echo ||
          !raw.line_faults.empty()))
@@ -267,11 +408,13 @@ std::string BenchOptions::Help(const std::string& default_plugin,
                                const std::string& default_settings) {
     BenchOptions options;
     RawOptions raw;
+    CommissionWords words;
     std::ostringstream text;
     text << "Usage: bench_host [options]\n"
             "Loads the meter plug-in, configures one meter for each settings file and polls\n"
             "them in turn round by round on one line, keeping their history in SQLite.\n\n"
          << Describe(options, raw) << "\n"
+         << DescribeCommissioning(options, words) << "\n"
          << "Defaults: --plugin " << default_plugin << "\n"
          << "          --settings " << default_settings << "\n"
          << "          --history " << options.history_path << "\n"

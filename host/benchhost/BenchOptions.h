@@ -3,6 +3,7 @@
 #include "FaultPlan.h"
 #include "LineFaults.h"
 #include "LineSettings.h"
+#include "LinkOptions.h"
 
 #include <cstdint>
 #include <limits>
@@ -50,6 +51,18 @@ struct BenchOptions {
     unsigned long simulator_late_ms = 800;
     bool simulator_echo = false;
     LineFaults simulator_line;
+
+    // Commissioning a line: the scan, the serial link, the simulated line's
+    // meters put where a scan has to find them.
+    bool version = false;
+    bool scan = false;
+    std::vector<std::uint8_t> scan_stations;  // empty: every station, 1 to 247
+    std::vector<LineSettings> scan_framings;  // empty: the common ones (LineChoices)
+    std::string write_settings_dir;           // empty: no settings written
+    std::vector<std::uint8_t> simulator_stations;  // empty: the meters' own stations
+    std::optional<LineSettings> simulator_framing;  // unset: the line's own
+    LinkOptions link;
+    static constexpr unsigned long kLongestPauseMs = 60000;
 
     // Throws BenchError (usage) on anything it cannot take.
     static BenchOptions Parse(int argc, const char* const* argv, const std::string& default_plugin,

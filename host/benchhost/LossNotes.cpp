@@ -17,8 +17,10 @@ std::string Milliseconds(std::chrono::microseconds time) {
     return text;
 }
 
+}  // namespace
+
 // The codes a Modbus exception answer carries.
-const char* ExceptionName(std::uint8_t code) {
+const char* LossNotes::ExceptionName(std::uint8_t code) {
     switch (code) {
     case 0x01: return "illegal function";
     case 0x02: return "illegal data address";
@@ -31,8 +33,6 @@ const char* ExceptionName(std::uint8_t code) {
     default: return "unknown code";
     }
 }
-
-}  // namespace
 
 namespace LossNotes {
 

@@ -23,6 +23,9 @@ std::string NoAnswer(unsigned long timeout_ms);
 std::string Incomplete(std::size_t bytes, unsigned long timeout_ms);
 std::string StandardForm(std::size_t bytes);
 std::string Exception(std::uint8_t code);
+// "illegal data address" for 02, the name of each code a Modbus exception
+// answer carries.
+const char* ExceptionName(std::uint8_t code);
 // Not a row's note: the --verbose line for bytes that came after a loss
 // without an answer.
 std::string Late(std::uint8_t station, unsigned long timeout_ms, std::size_t bytes,

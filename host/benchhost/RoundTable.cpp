@@ -75,8 +75,11 @@ std::array<std::string, MeterRecord::kSignalCount> ValueCells(const VDeviceInter
 void RoundTable::WriteHeader() {
     std::string header = PadLeft("round", kLabelWidth) + "  " + PadRight("time", 8) +
                          PadLeft("station", kStationWidth);
-    for (const char* key : MeterRecord::SignalKeys())
-        header += ' ' + PadLeft(key, kValueWidth - 1);
+    // Each column names its unit: volts, or the meter's raw word.
+    for (int i = 0; i < MeterRecord::kSignalCount; ++i)
+        header += ' ' + PadLeft(std::string(MeterRecord::SignalKeys()[i]) + ' ' +
+                                    MeterRecord::SignalUnit(i),
+                                kValueWidth - 1);
     header += PadLeft("done", kCounterWidth) + PadLeft("lost", kCounterWidth);
     Put(header);
 }

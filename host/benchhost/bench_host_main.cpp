@@ -10,7 +10,10 @@
 #include "Gnuplot.h"
 #include "HistoryPlot.h"
 #include "HistoryReport.h"
+#include "GatewayAddress.h"
 #include "HistoryStore.h"
+#include "LineChoices.h"
+#include "LineScan.h"
 #include "PluginLibrary.h"
 #include "PluginTraceCapture.h"
 #include "SMDSPDevice.h"
@@ -18,14 +21,22 @@
 #include "OutputFile.h"
 #include "SerialDeviceSettings.h"
 #include "SerialLine.h"
+#include "ScanProbe.h"
+#include "ScanSettings.h"
 #include "SimulatedMeter.h"
+#include "StationAddress.h"
 #include "StatisticsJson.h"
 #include "StopRequested.h"
 #include "StopSignals.h"
 
 #include <boost/asio/io_context.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -86,6 +97,11 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
     for (const MeterLineup::Meter& meter : meters.Meters())
         simulated.stations.push_back(meter.station);
     simulated.line = line;
+    // Meters put where the host has to find them (a scan).
+    if (!options.simulator_stations.empty())
+        simulated.stations = options.simulator_stations;
+    if (options.simulator_framing)
+        simulated.line = *options.simulator_framing;
     simulated.faults = options.simulator_faults;
     // Only here is the first meter's station known, which the faults named
     // without a station belong to.
@@ -108,6 +124,72 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
     }
 }
 
+// --- the line's link: its names, the network, the adapter ---
+
+// A serial port by its stable name where it has one.
+std::string LineLabel(const SerialLine& line) {
+    if (line.IsGateway())
+        return line.Name();
+    return line.Identity().Path().empty() ? line.Path() : line.Identity().Label();
+}
+
+// A gateway's answers come a network round trip later: whole ms, rounded up.
+std::chrono::milliseconds NetworkAllowance(const SerialLine& line) {
+    const std::chrono::microseconds trip = line.NetworkRoundTrip();
+    return std::chrono::milliseconds((trip.count() + 999) / 1000);
+}
+
+std::string Milliseconds(std::chrono::microseconds time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f ms", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
+// What the link adds to the line, one line of the banner; nothing when
+// nothing is added.
+void WriteLinkBanner(std::ostream& out, const SerialLine& line) {
+    std::vector<std::string> parts;
+    if (line.IsGateway())
+        parts.push_back("RTU frames over TCP, the gateway's serial side framed at the gateway; "
+                        "network round trip " +
+                        Milliseconds(line.NetworkRoundTrip()) + " at connect");
+    const LinkOptions& link = line.Link();
+    if (link.rs485)
+        parts.push_back("RS-485 mode, RTS delays " + std::to_string(link.rs485->delay_before_ms) +
+                        " ms before and " + std::to_string(link.rs485->delay_after_ms) +
+                        " ms after sending");
+    if (line.LowLatency())
+        parts.push_back("low-latency mode");
+    if (!line.Identity().LatencyNote().empty())
+        parts.push_back(line.Identity().LatencyNote());
+    if (link.open_pause.count() != 0)
+        parts.push_back("open pause " + std::to_string(link.open_pause.count()) + " ms");
+    if (link.request_gap.count() != 0)
+        parts.push_back("request gap " + std::to_string(link.request_gap.count()) + " ms");
+    if (parts.empty())
+        return;
+    out << "link:";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        out << (i == 0 ? " " : ", ") << parts[i];
+    out << '\n';
+    if (!line.Identity().LatencyHint().empty())
+        out << line.Identity().LatencyHint() << '\n';
+}
+
+// After the statistics: the adapter's latency timer, which every response
+// time above carries.
+void WriteLinkNotes(std::ostream& out, const SerialLine& line) {
+    if (line.Identity().LatencyNote().empty())
+        return;
+    out << line.Identity().LatencyNote() << " (" << line.Identity().KernelName()
+        << "): every response time above includes up to that much\n";
+    if (!line.Identity().LatencyHint().empty())
+        out << line.Identity().LatencyHint() << '\n';
+    out.flush();
+}
+
+// --- end of the line's link ---
+
 void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLineup& meters) {
     const SMDSPDevice& first = *meters.At(0).device;
     if (meters.Size() == 1) {
@@ -124,28 +206,38 @@ void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLine
 }
 
 void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLibrary& plugin,
-                 const MeterLineup& meters, const SerialLine& line, bool simulated) {
+                 const MeterLineup& meters, const SerialLine& line, bool simulated,
+                 bool network_added) {
     WriteMeters(out, plugin, meters);
     out << "line: ";
-    if (simulated && meters.Size() == 1)
+    const std::size_t simulated_meters = options.simulator_stations.empty()
+                                             ? meters.Size()
+                                             : options.simulator_stations.size();
+    if (simulated && simulated_meters == 1)
         out << "simulated meter on ";
     else if (simulated)
-        out << "simulated line of " << meters.Size() << " meters on ";
-    out << line.Path() << " at "
+        out << "simulated line of " << simulated_meters << " meters on ";
+    out << LineLabel(line) << " at "
         << line.Baud() << " baud " << line.Settings().Framing()
         << (options.echo ? ", echo checked" : "") << (options.simulator_echo ? ", echoing" : "")
         << (options.check_checksum ? "" : ", checksums not checked");
     if (simulated)
         for (const std::string& fault : options.simulator_line.Texts())
             out << ", line fault " << fault;
+    if (simulated && !options.simulator_stations.empty())
+        out << ", meters at stations " << LineChoices::StationsText(options.simulator_stations);
+    if (simulated && options.simulator_framing)
+        out << ", meters framed " << LineChoices::FramingText(*options.simulator_framing);
     out
         << "; a round every " << options.interval_seconds << " s, ";
     if (options.rounds != 0)
         out << options.rounds << " rounds";
     else
         out << "until Ctrl-C";
-    out << ", answer timeout " << options.timeout_ms << " ms, late limit " << options.late_limit_ms
-        << " ms\n";
+    out << ", answer timeout " << options.timeout_ms << " ms"
+        << (line.IsGateway() && network_added ? " (with the network's round trip)" : "")
+        << ", late limit " << options.late_limit_ms << " ms\n";
+    WriteLinkBanner(out, line);
     out << "history: " << options.history_path << std::endl;
 }
 
@@ -189,26 +281,131 @@ int Poll(const BenchOptions& given) {
 
     const LineSettings line_settings = ChooseLine(given, *meters.At(0).device);
     BenchOptions options = given;
-    if (options.timeout_ms == 0)
-        options.timeout_ms =
-            static_cast<unsigned long>(line_settings.DefaultAnswerTimeout().count());
-    if (options.late_limit_ms == 0)
-        options.late_limit_ms = std::min(BenchOptions::kLateLimitTimeouts * options.timeout_ms,
-                                         BenchOptions::kLongestWaitMs);
 
     const std::unique_ptr<SimulatedMeter> simulator =
         options.port.empty() ? StartSimulator(options, meters, line_settings) : nullptr;
     boost::asio::io_context io;
     SerialLine line(io);
-    line.Open(simulator ? simulator->PortPath() : options.port, line_settings);
+    line.Open(simulator ? simulator->PortPath() : options.port, line_settings, options.link);
+    const bool network_added = options.timeout_ms == 0 && line.IsGateway();
+    if (options.timeout_ms == 0)
+        options.timeout_ms = static_cast<unsigned long>(
+            (line_settings.DefaultAnswerTimeout() + NetworkAllowance(line)).count());
+    if (options.late_limit_ms == 0)
+        options.late_limit_ms = std::min(BenchOptions::kLateLimitTimeouts * options.timeout_ms,
+                                         BenchOptions::kLongestWaitMs);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite,
                          &StopSignals::Pending);
 
-    WriteBanner(out, options, plugin, meters, line, simulator != nullptr);
+    WriteBanner(out, options, plugin, meters, line, simulator != nullptr, network_added);
     BenchHost host(io, line, meters, history, trace, out, options);
-    host.Run();
+    try {
+        host.Run();
+    } catch (...) {
+        WriteLinkNotes(out, line);
+        throw;
+    }
+    WriteLinkNotes(out, line);
     return RunStatus(host);
 }
+
+// --- the scan: finding the line's meters ---
+
+const char* ParityWord(Parity parity) {
+    return parity == Parity::kEven ? "even" : parity == Parity::kOdd ? "odd" : "none";
+}
+
+// The bench host's command that polls the meters a scan wrote settings
+// for, one for each framing they were found at.
+void WritePollCommands(std::ostream& out, const BenchOptions& options,
+                       const std::vector<ScanSettings::Written>& written) {
+    std::vector<std::string> framings;
+    for (const ScanSettings::Written& file : written)
+        if (std::find(framings.begin(), framings.end(), LineChoices::FramingText(file.line)) ==
+            framings.end())
+            framings.push_back(LineChoices::FramingText(file.line));
+    for (const std::string& framing : framings) {
+        const LineSettings line = LineChoices::ParseFraming(framing);
+        out << "poll: bench_host";
+        if (!options.port.empty())
+            out << " --port " << options.port;
+        else
+            out << " --sim-framing " << framing;
+        out << " --baud " << line.baud << " --parity " << ParityWord(line.parity)
+            << " --stop-bits " << line.stop_bits;
+        for (const ScanSettings::Written& file : written)
+            if (LineChoices::FramingText(file.line) == framing)
+                out << " --settings " << file.path;
+        out << '\n';
+    }
+}
+
+int Scan(const BenchOptions& options) {
+    // The stop signals are held since main began; the scan takes them itself.
+    PluginTraceCapture trace;  // the driver's own lines stay out of the report
+    std::ostream out(trace.Original());
+    PluginLibrary plugin(options.plugin_path);
+    MeterLineup meters = ConfigureMeters(options, plugin);
+    const DeviceSettings settings = DeviceSettings::Load(options.settings_paths.front());
+    const LineSettings own_line = ChooseLine(options, *meters.At(0).device);
+
+    LineScan::Plan plan;
+    plan.stations = options.scan_stations;
+    if (plan.stations.empty())
+        for (unsigned int station = StationAddress::kLowest; station <= StationAddress::kHighest;
+             ++station)
+            plan.stations.push_back(static_cast<std::uint8_t>(station));
+    plan.framings = options.scan_framings;
+    if (plan.framings.empty())
+        plan.framings = GatewayAddress::Names(options.port) ? std::vector<LineSettings>{own_line}
+                                                            : LineChoices::CommonLines();
+    plan.echo = options.echo;
+    plan.check_checksum = options.check_checksum;
+    if (options.timeout_ms != 0)
+        plan.wait = std::chrono::milliseconds(options.timeout_ms);
+
+    const std::unique_ptr<SimulatedMeter> simulator =
+        options.port.empty() ? StartSimulator(options, meters, own_line) : nullptr;
+    boost::asio::io_context io;
+    SerialLine line(io);
+    line.Open(simulator ? simulator->PortPath() : options.port, plan.framings.front(), options.link);
+    out << "scan: " << (simulator ? "simulated line on " : "") << LineLabel(line) << ", stations "
+        << LineChoices::StationsText(plan.stations) << " at " << plan.framings.size()
+        << (plan.framings.size() == 1 ? " framing" : " framings") << ", the requests of "
+        << plugin.Path() << '\n';
+    WriteLinkBanner(out, line);
+    out.flush();
+
+    ScanProbe probe(*meters.At(0).device);
+    LineScan scan(io, line, probe, plan, out, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    const LineScan::Result result = scan.Run();
+    trace.TakeLines();
+
+    out << (result.stopped ? "scan stopped: " : "scan done: ") << result.tried << " requests in "
+        << std::fixed << std::setprecision(1) << std::chrono::duration<double>(result.took).count()
+        << std::defaultfloat << " s; ";
+    if (result.found.empty())
+        out << "no station answered";
+    else
+        out << result.found.size() << " answered:";
+    for (std::size_t i = 0; i < result.found.size(); ++i)
+        out << (i == 0 ? " " : ", ") << result.found[i].Brief();
+    out << '\n';
+    if (!options.write_settings_dir.empty()) {
+        const std::vector<ScanSettings::Written> written =
+            ScanSettings::Write(options.write_settings_dir, result.found, settings.Tree());
+        for (const ScanSettings::Written& file : written)
+            out << "settings: " << file.path << ", station " << int{file.station} << ", data id "
+                << file.data_id << '\n';
+        if (written.empty())
+            out << "settings: none written, no meter answered with its block\n";
+        WritePollCommands(out, options, written);
+    }
+    out.flush();
+    return 0;
+}
+
+// --- end of the scan ---
 
 // All rows, or with --data-id those of one device.
 std::vector<HistoryRow> RowsToShow(const BenchOptions& options, std::vector<HistoryRow> rows) {
@@ -263,12 +460,18 @@ int main(int argc, char** argv) {
             std::cout << BenchOptions::Help(BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
             return 0;
         }
+        if (options.version) {
+            std::cout << "bench_host " << BENCH_VERSION << " (commit " << BENCH_COMMIT << ")\n";
+            return 0;
+        }
         if (options.dump || options.csv || !options.plot_path.empty())
             StopSignals::Release();
         if (options.dump || options.csv)
             return PrintHistory(options);
         if (!options.plot_path.empty())
             return DrawPlot(options);
+        if (options.scan)
+            return Scan(options);
         return Poll(options);
     } catch (const StopRequested& stop) {  // during set-up, in a wait that had to end
         std::cout << "stopped: " << stop.what() << ", before the first round; nothing polled, "

@@ -1,5 +1,6 @@
 #include "HistoryReport.h"
 
+#include "LocalZone.h"
 #include "MeterRecord.h"
 
 #include <cmath>
@@ -48,11 +49,12 @@ void HistoryReport::WriteText(std::ostream& out, const std::vector<HistoryRow>& 
 }
 
 void HistoryReport::WriteCsv(std::ostream& out, const std::vector<HistoryRow>& rows) {
-    out << "row,data_id,stamp,stored_at";
+    // Each signal's column names its unit, and the time stored its zone.
+    out << "row,data_id,stamp," << LocalZone::ColumnName("stored_at");
     for (int i = 0; i < MeterRecord::kWordCount; ++i)
         out << ",w" << i;
-    for (const char* key : MeterRecord::SignalKeys())
-        out << ',' << key;
+    for (int i = 0; i < MeterRecord::kSignalCount; ++i)
+        out << ',' << MeterRecord::SignalKeys()[i] << '_' << MeterRecord::SignalUnit(i);
     out << '\n';
 
     for (const HistoryRow& row : rows) {

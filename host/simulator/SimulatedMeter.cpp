@@ -3,6 +3,7 @@
 #include "ModbusCrc.h"
 #include "ModbusFrame.h"
 #include "SimulatedReadings.h"
+#include "TerminalFraming.h"
 
 #include <boost/asio/buffer.hpp>
 
@@ -73,6 +74,7 @@ void SimulatedMeter::OpenPseudoTerminal() {
     if (::tcgetattr(slave_fd_, &line) != 0)
         ThrowSystemError("cannot read the pseudo-terminal's settings");
     ::cfmakeraw(&line);
+    TerminalFraming::Apply(line, options_.line);
     if (::tcsetattr(slave_fd_, TCSANOW, &line) != 0)
         ThrowSystemError("cannot set the pseudo-terminal raw");
     master_.non_blocking(true);
@@ -101,6 +103,10 @@ void SimulatedMeter::ReadMore() {
                             [this](const boost::system::error_code& error, std::size_t len) {
                                 if (error)
                                     return;  // closed or stopped: the meter goes quiet
+                                if (!TerminalFraming::Hears(options_.line, slave_fd_)) {
+                                    HeardGarbage(len);
+                                    return;
+                                }
                                 const auto now = std::chrono::steady_clock::now();
                                 if (reader_.Pending() == 0)
                                     pending_since_ = now;
@@ -374,4 +380,14 @@ void SimulatedMeter::SendDueBytes(Outbox& outbox) {
         if (!error)
             SendDueBytes(outbox);
     });
+}
+
+// Bytes sent at another speed or framing reach a meter as garbage: no
+// request is in them, and what it was reading is spoiled. An adapter's
+// echo is the host's own side and comes back all the same.
+void SimulatedMeter::HeardGarbage(std::size_t len) {
+    reader_ = RequestReader();
+    if (options_.echo)
+        Echo(receive_buffer_, len, false);
+    ReadMore();
 }

@@ -22,7 +22,9 @@
 struct SimulatedMeterOptions {
     // The stations on the line; the first is the default one of the faults.
     std::vector<std::uint8_t> stations{1};
-    LineSettings line;  // sets the pace of its answers
+    // Sets the pace of its answers and the framing its meters hear: bytes
+    // the host sends at another speed, parity or stop bits are garbage to them.
+    LineSettings line;
     FaultPlan faults;
     std::chrono::milliseconds late_delay{800};
     bool echo = false;  // the line echoes every byte sent, as many adapters do
@@ -124,6 +126,7 @@ private:
 
     void OpenPseudoTerminal();
     void ReadMore();
+    void HeardGarbage(std::size_t len);
     void Echo(unsigned char* data, std::size_t len, bool garbled);
     // Every byte for the host goes through here: the line's transport delay
     // and bursts, then the pseudo-terminal.

@@ -28,16 +28,26 @@ struct Command {
     bool help = false;
 };
 
+// The framing the meters hear, besides the speed.
+struct FramingWords {
+    std::string parity = "none";
+    int stop_bits = 1;
+};
+
 po::options_description Describe(Command& command, std::vector<int>& stations, long& late_ms,
                                  std::vector<std::string>& faults,
-                                 std::vector<std::string>& line_faults) {
+                                 std::vector<std::string>& line_faults, FramingWords& framing) {
     po::options_description described("Options");
     described.add_options()
         ("help,h", po::bool_switch(&command.help), "show this help")
         ("station", po::value(&stations)->value_name("N"),
          "a station address on the line, 1..247; repeat it for several meters (default 1)")
         ("baud", po::value(&command.meter.line.baud)->value_name("N"),
-         "line speed, sets the pace of answers (default 9600)")
+         "line speed: the pace of answers, and the only speed the meters hear (default 9600)")
+        ("parity", po::value(&framing.parity)->value_name("none|even|odd"),
+         "parity the meters hear; requests framed otherwise are garbage to them (default none)")
+        ("stop-bits", po::value(&framing.stop_bits)->value_name("1|2"),
+         "stop bits the meters hear (default 1)")
         ("fault", po::value(&faults)->value_name("KIND@[S:]N[,N...]"),
          ("put a fault into the answer to station S's request N, or with * for N into every "
           "request of S (without S: the first station's); KIND is one of " +
@@ -63,7 +73,9 @@ Command Parse(int argc, char** argv) {
     long late_ms = static_cast<long>(command.meter.late_delay.count());
     std::vector<std::string> faults;
     std::vector<std::string> line_faults;
-    po::options_description described = Describe(command, stations, late_ms, faults, line_faults);
+    FramingWords framing;
+    po::options_description described =
+        Describe(command, stations, late_ms, faults, line_faults, framing);
     po::variables_map given;
     const po::parsed_options parsed = po::parse_command_line(argc, argv, described);
     // A stray word is most likely a mistyped option: refused, not ignored.
@@ -87,6 +99,15 @@ Command Parse(int argc, char** argv) {
     }
     if (command.meter.line.baud < 300)
         throw std::invalid_argument("--baud must be at least 300");
+    if (framing.parity == "even")
+        command.meter.line.parity = Parity::kEven;
+    else if (framing.parity == "odd")
+        command.meter.line.parity = Parity::kOdd;
+    else if (framing.parity != "none")
+        throw std::invalid_argument("--parity must be none, even or odd");
+    if (framing.stop_bits != 1 && framing.stop_bits != 2)
+        throw std::invalid_argument("--stop-bits must be 1 or 2");
+    command.meter.line.stop_bits = framing.stop_bits;
     if (late_ms < 0 || late_ms > 60000)
         throw std::invalid_argument("--late must be from 0 to 60000 ms");
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
@@ -159,7 +180,9 @@ int main(int argc, char** argv) {
             });
         }
         std::cout << "simulated meter: " << StationList(command.meter.stations) << ", "
-                  << command.meter.line.baud << " baud" << (command.meter.echo ? ", echoing" : "");
+                  << command.meter.line.baud << " baud"
+                  << (command.meter.line.Framing() == "8N1" ? "" : " " + command.meter.line.Framing())
+                  << (command.meter.echo ? ", echoing" : "");
         for (const std::string& fault : command.meter.line_faults.Texts())
             std::cout << ", line fault " << fault;
         std::cout << ", on " << meter.PortPath() << std::endl;

@@ -25,3 +25,6 @@ BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-d
 BUILD_PACKAGES+=(libbenchmark-dev)
 # The bench tools: Boost.Asio's serial port, option parsing, SQLite history, gnuplot for --plot.
 BUILD_PACKAGES+=(libboost-system-dev libboost-program-options-dev libsqlite3-dev gnuplot-nox)
+# What the tests need besides: a real serial-to-network gateway (ser2net) the
+# gateway tests put in front of the simulated line.
+TEST_PACKAGES=(ser2net)

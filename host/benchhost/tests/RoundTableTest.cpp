@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -120,6 +121,36 @@ TEST(RoundTableTest, FailuresThatDifferShowEachInItsOwnColumn) {
         for (int column = 0; column < MeterRecord::kSignalCount; ++column)
             EXPECT_EQ(row[kFirstCell + column], column == odd_one ? kUnsupported : kNotReady)
                 << "column " << keys[column] << ", odd one " << keys[odd_one];
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Each value column's heading names its unit and ends where the column's
+// values end, so a reader sees at a glance which figures are volts and
+// which the meter's raw words.
+TEST(RoundTableHeaderTest, EachValueColumnNamesItsUnitAboveItsValues) {
+    std::ostringstream out;
+    RoundTable table(out);
+    table.WriteHeader();
+    ScriptedMeter meter;
+    table.WriteRow("1", 7, meter, 1, 0, "");
+    std::istringstream lines(out.str());
+    std::string header;
+    std::string row;
+    std::getline(lines, header);
+    std::getline(lines, row);
+    const auto& keys = MeterRecord::SignalKeys();
+    for (int i = 0; i < MeterRecord::kSignalCount; ++i) {
+        const std::string heading = std::string(keys[i]) + (keys[i][0] == 'U' ? " V" : " raw");
+        const std::size_t at = header.find(" " + heading);
+        ASSERT_NE(at, std::string::npos) << heading << " in " << header;
+        char value[32];
+        std::snprintf(value, sizeof value, "%.2f", static_cast<double>(ScriptedMeter::ValueOf(keys[i])));
+        EXPECT_EQ(row.find(value) + std::strlen(value), at + 1 + heading.size())
+            << heading << " ends where its value ends:\n" << header << '\n' << row;
     }
 }
 

@@ -2,6 +2,7 @@
 // element holds a different word, so a column read from the wrong element,
 // or scaled the wrong way, shows.
 #include "HistoryReport.h"
+#include "LocalZone.h"
 #include "QVT7702_Data_t.h"
 
 #include <gtest/gtest.h>
@@ -65,12 +66,50 @@ TEST(HistoryReportTest, CsvColumnsComeFromTheirOwnElements) {
     EXPECT_EQ(columns.at("row"), "7");
     EXPECT_EQ(columns.at("data_id"), "1201");
     EXPECT_EQ(columns.at("stamp"), "2026-12-08 09:30:05");
-    EXPECT_EQ(columns.at("stored_at"), "2026-12-08 09:30:05.250");
+    EXPECT_EQ(columns.at(LocalZone::ColumnName("stored_at")), "2026-12-08 09:30:05.250");
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(columns.at("w" + std::to_string(i)),
                   std::to_string(static_cast<int>(WordOf(i))));
-    for (const auto& [key, value] : kExpectedSignals)
-        EXPECT_EQ(columns.at(key), value) << key;
+    for (const auto& [key, value] : kExpectedSignals) {
+        const std::string unit = key[0] == 'U' ? "_V" : "_raw";
+        EXPECT_EQ(columns.at(key + unit), value) << key;
+    }
+}
+
+// The time stored is local time: its column names the zone, by name where
+// the machine has one, so a spreadsheet keeps the plain column.
+TEST(HistoryReportTest, TheTimeStoredNamesItsZone) {
+    const char* saved = std::getenv("TZ");
+    const std::string kept = saved != nullptr ? saved : "";
+    struct Row {
+        const char* tz;
+        const char* column;
+    };
+    const Row rows[] = {
+        {"Europe/Berlin", "stored_at_Europe/Berlin"},
+        {":America/New_York", "stored_at_America/New_York"},
+        {"/usr/share/zoneinfo/Asia/Shanghai", "stored_at_Asia/Shanghai"},
+        {"UTC0", "stored_at_UTC0"},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", nullptr},  // a rule, not a name: the offset now
+    };
+    for (const Row& row : rows) {
+        setenv("TZ", row.tz, 1);
+        tzset();
+        std::ostringstream csv;
+        HistoryReport::WriteCsv(csv, {});
+        const std::string header = csv.str();
+        if (row.column != nullptr) {
+            EXPECT_EQ(header.rfind(std::string("row,data_id,stamp,") + row.column + ",w0,", 0), 0u)
+                << header;
+        } else {
+            EXPECT_EQ(header.find("stored_at_UTC+0"), 18u) << header;
+        }
+    }
+    if (saved != nullptr)
+        setenv("TZ", kept.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 TEST(HistoryReportTest, DumpNamesEachSignalNextToItsOwnValue) {
