@@ -8,14 +8,15 @@ namespace {
 constexpr double kMarginMs = 15;
 
 // A late answer: lost when it cannot be complete within the timeout; its
-// reason known when its first byte comes after the timeout (no answer) or
-// well before it (short).
+// reason known when its first byte comes after the timeout and surely
+// while the line waits out the late limit (late), or well before the
+// timeout (short).
 FaultCost LateCost(const CampaignPlan& plan) {
     FaultCost cost;
     const double timeout = plan.timeout_ms;
     cost.must_lose = plan.LateLastByteMs() > timeout + kMarginMs;
-    if (plan.LateFirstByteMs() > timeout + kMarginMs)
-        cost.reason = "no_answer";
+    if (plan.LateFirstByteMs() > timeout + kMarginMs && !plan.LateMayPassLimit())
+        cost.reason = "late";
     else if (cost.must_lose && plan.LateFirstByteMs() + kMarginMs < timeout)
         cost.reason = "short";
     cost.reach = plan.LateLimitsPassed();
@@ -39,9 +40,11 @@ FaultCost CostOf(MeterFault kind, const CampaignPlan& plan) {
     case MeterFault::kSilent:
         return Cost(true, "no_answer", 0);
     case MeterFault::kShort:
-    case MeterFault::kStandard:  // 47 of the 58 bytes the meter waits for
-    case MeterFault::kException:
         return Cost(true, "short", 0);
+    case MeterFault::kStandard:  // 47 bytes, where the driver takes 58
+        return Cost(true, "standard_form", 0);
+    case MeterFault::kException:
+        return Cost(true, "exception", 0);
     case MeterFault::kExtra:  // lost when a chunk runs past the answer
         return Cost(false, "", 0);
     case MeterFault::kNoise:
@@ -92,7 +95,9 @@ Expectation Expect(const CampaignPlan& plan) {
                                 CostOf(kind, plan)});
         }
 
-    expected.any_may_be_lost = plan.line.StrayBytes() != 0 || plan.line.BabblePeriod().count() != 0;
+    // Stray bytes that cannot begin a frame cost nothing; a babbling
+    // device's byte costs whichever exchange it lands in.
+    expected.any_may_be_lost = plan.line.BabblePeriod().count() != 0;
     expected.may_stall = plan.line.BabblePeriod().count() != 0 &&
                          plan.line.BabblePeriod().count() <= plan.timeout_ms + kMarginMs;
     for (const Hit& hit : hits) {
@@ -101,9 +106,9 @@ Expectation Expect(const CampaignPlan& plan) {
             expected.must_lose.insert(hit.exchange);
     }
     // A reason holds for a fault alone in its stretch of the line: no
-    // earlier fault's bytes may reach its exchange, and no line fault
-    // touches it.
-    if (expected.any_may_be_lost)
+    // earlier fault's bytes may reach its exchange, and no bytes of the
+    // line's own are added to its answer.
+    if (expected.any_may_be_lost || plan.line.StrayBytes() != 0)
         return expected;
     for (const Hit& hit : hits) {
         if (!hit.cost.must_lose || hit.cost.reason.empty())

@@ -35,7 +35,7 @@ struct Expectation {
     std::map<std::string, int> least_by_reason;
     // Lost exchanges at most, unless `any_may_be_lost`.
     std::uint64_t most_lost = 0;
-    // A line fault (stray bytes, a babbling device) that may cost any exchange.
+    // A babbling device, whose bytes may cost any exchange.
     bool any_may_be_lost = false;
     // A babbling device that leaves the line never silent for the answer
     // timeout: a host in doubt waits for that silence, so the run may stop
