@@ -241,6 +241,11 @@ std::vector<CampaignPlan> KnownCases(const std::string& examples) {
     CampaignPlan& twice = add("answer-twice-back-to-back", {1});
     twice.rounds = 8;
     twice.faults.push_back({1, 3, MeterFault::kTwice, false});
+    // The copy follows the last round's answer: the run must still end.
+    CampaignPlan& last = add("answer-twice-in-the-last-round", {1});
+    last.rounds = 2;
+    last.interval_ms = 500;
+    last.faults.push_back({1, 2, MeterFault::kTwice, false});
     CampaignPlan& twice_line = add("answer-twice-on-a-line", {1, 2, 3});
     twice_line.faults.push_back({2, 3, MeterFault::kTwice, true});
     // Station 2's answer is followed by one of station 3, polled next.

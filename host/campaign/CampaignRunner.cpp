@@ -145,7 +145,7 @@ std::chrono::milliseconds RunTimeLimit(const CampaignPlan& plan, const Expectati
     double sum_ms = plan.rounds * round_ms + static_cast<double>(FaultsInRun(plan)) * per_fault_ms;
     if (expected.any_may_be_lost)
         sum_ms += exchanges * (3.0 * plan.timeout_ms + kAnswerMs);
-    const double limit_ms = expected.may_stall ? sum_ms + 3000 : 3 * sum_ms + 20000;
+    const double limit_ms = expected.may_stall ? sum_ms + 3000 : 2 * sum_ms + 10000;
     return std::chrono::milliseconds(static_cast<long long>(limit_ms));
 }
 

@@ -26,9 +26,9 @@ struct PlanReport {
     std::vector<std::string> command;  // bench_host and its options
 };
 
-// How long a plan's run may take before the campaign stops it: three
-// times what its rounds, faults and waits add up to, and 20 s more; for a
-// line that may never be quiet, a few seconds past that sum.
+// How long a plan's run may take before the campaign stops it: twice
+// what its rounds, faults and waits add up to, and 10 s more; for a line
+// that may never be quiet, a few seconds past that sum.
 std::chrono::milliseconds RunTimeLimit(const CampaignPlan& plan, const Expectation& expected);
 
 // Runs bench_host for the plan in `folder` (made when missing) and checks
