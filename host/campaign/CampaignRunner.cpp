@@ -1,0 +1,197 @@
+#include "CampaignRunner.h"
+
+#include "BenchError.h"
+#include "HistoryStore.h"
+
+#include <json/reader.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+struct ProcessEnd {
+    int status = -1;  // exit status, or 128 + the signal that ended it
+    bool stopped = false;
+};
+
+int StatusOf(int wait_status) {
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+// Runs the program in `folder`, its output in stdout.txt and stderr.txt
+// there; past `limit` it gets SIGTERM, as Ctrl-C would, and SIGKILL 10 s
+// after that.
+ProcessEnd RunProcess(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& folder, std::chrono::milliseconds limit) {
+    const std::string out = folder + "/stdout.txt";
+    const std::string err = folder + "/stderr.txt";
+    const pid_t pid = fork();
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out_fd < 0 || err_fd < 0 || dup2(out_fd, STDOUT_FILENO) < 0 ||
+            dup2(err_fd, STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0)
+            _exit(127);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    ProcessEnd end;
+    const auto started = std::chrono::steady_clock::now();
+    auto kill_at = started + limit;
+    int signal_number = SIGTERM;
+    int wait_status = 0;
+    while (waitpid(pid, &wait_status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= kill_at) {
+            kill(pid, signal_number);
+            end.stopped = true;
+            signal_number = SIGKILL;
+            kill_at = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    end.status = StatusOf(wait_status);
+    return end;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::optional<Json::Value> ReadJson(const std::string& path) {
+    std::ifstream file(path);
+    if (!file)
+        return std::nullopt;
+    Json::Value root;
+    Json::CharReaderBuilder builder;
+    std::string problem;
+    if (!Json::parseFromStream(builder, file, &root, &problem))
+        return std::nullopt;
+    return root;
+}
+
+std::string IntegrityOf(const std::string& path) {
+    if (!std::filesystem::exists(path))
+        return "no history file";
+    sqlite3* db = nullptr;
+    std::string answer = "cannot open it";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* check = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK &&
+            sqlite3_step(check) == SQLITE_ROW)
+            answer = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+        else
+            answer = sqlite3_errmsg(db);
+        sqlite3_finalize(check);
+    }
+    sqlite3_close(db);
+    return answer;
+}
+
+void ReadHistory(const std::string& path, RunResult& run) {
+    run.integrity = IntegrityOf(path);
+    if (run.integrity != "ok")
+        return;
+    try {
+        HistoryStore store(path, HistoryStore::Access::kReadOnly);
+        for (const HistoryRow& row : store.All()) {
+            const std::optional<MeterRecord> record = MeterRecord::FromBytes(row.record);
+            if (record)
+                run.records.emplace_back(row.data_id, *record);
+            else
+                run.integrity = "row " + std::to_string(row.row_id) + " holds " +
+                                std::to_string(row.record.size()) + " bytes, not a record";
+        }
+    } catch (const BenchError& failure) {
+        run.integrity = failure.what();
+    }
+}
+
+std::uint64_t FaultsInRun(const CampaignPlan& plan) {
+    std::uint64_t count = 0;
+    for (const PlannedFault& fault : plan.faults)
+        count += fault.request == 0 ? plan.rounds : 1;
+    return count;
+}
+
+}  // namespace
+
+std::chrono::milliseconds RunTimeLimit(const CampaignPlan& plan, const Expectation& expected) {
+    const double exchanges = static_cast<double>(plan.rounds * plan.meters.size());
+    const double round_ms = std::max<double>(plan.interval_ms,
+                                             static_cast<double>(plan.meters.size()) * (kAnswerMs + 15));
+    // A lost exchange waits out the late limit or the line's silence.
+    const double per_fault_ms = plan.LateLimitMs() + 2.0 * plan.timeout_ms + plan.sim_late_ms +
+                                static_cast<double>(plan.line.TransportDelay().count());
+    double sum_ms = plan.rounds * round_ms + static_cast<double>(FaultsInRun(plan)) * per_fault_ms;
+    if (expected.any_may_be_lost)
+        sum_ms += exchanges * (3.0 * plan.timeout_ms + kAnswerMs);
+    const double limit_ms = expected.may_stall ? sum_ms + 3000 : 2 * sum_ms + 10000;
+    return std::chrono::milliseconds(static_cast<long long>(limit_ms));
+}
+
+PlanReport RunPlan(const CampaignPlan& plan, const CampaignTools& tools, const std::string& folder,
+                   int attempts) {
+    PlanReport report;
+    report.folder = folder;
+    std::filesystem::create_directories(folder);
+    for (const CampaignMeter& meter : plan.meters)
+        if (meter.settings_path.empty())
+            std::ofstream(folder + "/" + meter.SettingsFileName()) << meter.SettingsText();
+    const std::string history = folder + "/history.sqlite";
+    const std::string statistics = folder + "/statistics.json";
+    std::vector<std::string> args = plan.Arguments(folder);
+    args.insert(args.end(), {"--plugin", tools.plugin, "--history", history, "--stats-json",
+                             statistics});
+    report.command = args;
+    report.command.insert(report.command.begin(), tools.bench_host);
+
+    const Expectation expected = Expect(plan);
+    const std::chrono::milliseconds limit = RunTimeLimit(plan, expected);
+    for (report.attempts = 1; report.attempts <= attempts; ++report.attempts) {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(history + suffix);
+        std::filesystem::remove(statistics);
+
+        RunResult run;
+        const ProcessEnd end = RunProcess(tools.bench_host, args, folder, limit);
+        run.status = end.status;
+        run.stopped = end.stopped;
+        run.out = ReadFile(folder + "/stdout.txt");
+        run.err = ReadFile(folder + "/stderr.txt");
+        run.statistics = ReadJson(statistics);
+        ReadHistory(history, run);
+
+        report.findings = CheckRun(plan, expected, run);
+        report.exchanges = ParseTable(run.out).size();
+        report.lost = run.statistics ? (*run.statistics)["line"]["rounds_lost"].asUInt64() : 0;
+        report.stored = run.records.size();
+        report.stopped = run.stopped;
+        const bool only_load = !report.findings.empty() &&
+                               std::all_of(report.findings.begin(), report.findings.end(),
+                                           [](const Finding& finding) { return finding.MayBeTheLoad(); });
+        if (!only_load)
+            break;
+    }
+    report.attempts = std::min(report.attempts, attempts);
+    return report;
+}
