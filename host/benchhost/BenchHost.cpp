@@ -19,6 +19,7 @@
 #include "WireBudget.h"
 
 #include <algorithm>
+#include <exception>
 #include <iostream>
 #include <optional>
 
@@ -372,8 +373,6 @@ void BenchHost::WatchPending() {
             return;
         }
         CommitPending();
-        if (rounds_done_ && phase_ == Phase::kIdle)
-            Finish(Ending::kDone);
     });
 }
 
@@ -386,6 +385,13 @@ void BenchHost::CommitPending() {
     sink_.Commit(std::move(pending.records));
     sink_.ThrowIfFailed();
     Record(pending.end);
+    FinishIfDone();
+}
+
+// The last round is over once its last record is settled, either way.
+void BenchHost::FinishIfDone() {
+    if (rounds_done_ && phase_ == Phase::kIdle && !pending_ && !finished_)
+        Finish(Ending::kDone);
 }
 
 void BenchHost::DropPending(const std::string& note) {
@@ -403,6 +409,7 @@ void BenchHost::DropPending(const std::string& note) {
     doubtful_ = true;
     Record(end);
     Hint(hints_.AfterLoss(end.loss_reason, false, false));
+    FinishIfDone();
 }
 
 void BenchHost::OnAnswerTimeout(std::uint64_t exchange) {
@@ -571,14 +578,19 @@ void BenchHost::OnStopSignal() {
 void BenchHost::Finish(Ending ending) {
     if (finished_)
         return;
+    finished_ = true;
+    std::exception_ptr failure;
     if (ending != Ending::kFailed) {
         try {
             CommitPending();  // nothing came to speak against it
         } catch (const StopRequested&) {
             pending_.reset();  // its write given up for a stop: counted as not stored
+        } catch (...) {
+            pending_.reset();
+            failure = std::current_exception();
+            ending = Ending::kFailed;
         }
     }
-    finished_ = true;
     if (phase_ != Phase::kIdle) {  // a failure or a given-up wait in the middle of an exchange
         cut_round_ = round_;
         statistics_.ExchangeStopped(KeyOf(Current()));
@@ -599,6 +611,8 @@ void BenchHost::Finish(Ending ending) {
     if (output_open && !out_)  // it went just now
         WriteSummary(ending, std::cerr);
     WriteStatistics(ending, Report());
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // Standard output, or standard error once standard output is gone: the

@@ -134,6 +134,7 @@ private:
     void CommitPending();
     void DropPending(const std::string& note);
     void WatchPending();
+    void FinishIfDone();
     void Lose(LossReason reason, const std::string& note);
     void EndExchange(Outcome outcome, const std::string& note);
     ExchangeEnd EndOf(Outcome outcome, const std::string& note, bool decoded_but_dropped);
