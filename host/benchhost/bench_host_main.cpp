@@ -9,6 +9,7 @@
 #include "DeviceSettings.h"
 #include "FrameworkProbe.h"
 #include "Gnuplot.h"
+#include "HistoryExport.h"
 #include "HistoryPlot.h"
 #include "HistoryReport.h"
 #include "HistoryStore.h"
@@ -23,7 +24,10 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -165,27 +169,19 @@ int Poll(const BenchOptions& given) {
     return 0;
 }
 
-// All rows, or with --data-id those of one device.
-std::vector<HistoryRow> RowsToShow(const BenchOptions& options, std::vector<HistoryRow> rows) {
-    if (options.data_id)
-        rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                  [&](const HistoryRow& row) { return row.data_id != *options.data_id; }),
-                   rows.end());
-    return rows;
-}
-
+// Row by row from the history to standard output; a reader that stops
+// reading (`| head`) ends it quietly.
 int PrintHistory(const BenchOptions& options) {
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
-    const std::vector<HistoryRow> rows = RowsToShow(options, history.All());
-    if (options.csv) {
-        HistoryReport::WriteCsv(std::cout, rows);
-    } else if (rows.empty()) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const HistoryExport::Outcome outcome = HistoryExport::Write(
+        history, options.csv ? HistoryExport::Format::kCsv : HistoryExport::Format::kText,
+        options.data_id, STDOUT_FILENO);
+    if (!options.csv && outcome.rows == 0 && !outcome.reader_gone) {
         std::cout << options.history_path << " holds no records";
         if (options.data_id)
             std::cout << " of data id " << *options.data_id;
         std::cout << '\n';
-    } else {
-        HistoryReport::WriteText(std::cout, rows);
     }
     std::cout.flush();
     return 0;
