@@ -11,7 +11,6 @@
 #include "Gnuplot.h"
 #include "HistoryExport.h"
 #include "HistoryPlot.h"
-#include "HistoryReport.h"
 #include "HistoryStore.h"
 #include "PluginLibrary.h"
 #include "PluginTraceCapture.h"
@@ -31,6 +30,7 @@
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <system_error>
 
 namespace {
@@ -187,15 +187,32 @@ int PrintHistory(const BenchOptions& options) {
     return 0;
 }
 
+// " from A to B", " from A on" or " up to B", as typed.
+std::string WindowText(const BenchOptions& options) {
+    if (!options.plot_from.empty() && !options.plot_to.empty())
+        return " from " + options.plot_from + " to " + options.plot_to;
+    if (!options.plot_from.empty())
+        return " from " + options.plot_from + " on";
+    if (!options.plot_to.empty())
+        return " up to " + options.plot_to;
+    return "";
+}
+
 int DrawPlot(const BenchOptions& options) {
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
-    const std::vector<HistoryRow> rows = history.All();
-    const std::uint32_t data_id = DataIdChoice::Choose(rows, options.data_id, options.history_path);
-    const HistoryPlot plot(data_id, rows);
+    const std::vector<std::uint32_t> ids = history.DataIds();
+    const std::uint32_t data_id = DataIdChoice::Choose(
+        std::set<std::uint32_t>(ids.begin(), ids.end()), options.data_id, options.history_path);
+    HistoryPlot::Window window;
+    if (!options.plot_from.empty())
+        window.from = *HistoryPlot::WindowStart(options.plot_from);
+    if (!options.plot_to.empty())
+        window.until = *HistoryPlot::WindowUntil(options.plot_to);
+    const HistoryPlot plot = HistoryPlot::FromHistory(history, data_id, window);
     if (plot.RecordCount() == 0)
         throw BenchError(ExitCode::kHistory, "history file " + options.history_path +
                                                  " holds no readable meter records of data id " +
-                                                 std::to_string(data_id));
+                                                 std::to_string(data_id) + WindowText(options));
     Gnuplot().Draw(plot.Script(*HistoryPlot::FormatOf(options.plot_path)), options.plot_path);
     std::cout << "plot: " << options.plot_path << ", " << plot.Summary() << std::endl;
     return 0;
