@@ -19,6 +19,7 @@
 #include "SerialDeviceSettings.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
+#include "StationList.h"
 #include "StatisticsJson.h"
 
 #include <boost/asio/io_context.hpp>
@@ -100,6 +101,9 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
     }
 }
 
+// A long line-up wraps rather than running on in one line.
+constexpr std::size_t kBannerWidth = 100;
+
 void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLineup& meters) {
     const SMDSPDevice& first = *meters.At(0).device;
     if (meters.Size() == 1) {
@@ -107,12 +111,13 @@ void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLine
             << ", data id " << first.DataId() << '\n';
         return;
     }
-    out << "bench host: " << meters.Size() << ' ' << first.DeviceType() << " meters from "
-        << plugin.Path() << ':';
-    for (std::size_t i = 0; i < meters.Size(); ++i)
-        out << (i == 0 ? " " : ", ") << "station " << int{meters.At(i).station} << " data id "
-            << meters.At(i).data_id;
-    out << '\n';
+    std::vector<MeterKey> keys;
+    for (const MeterLineup::Meter& meter : meters.Meters())
+        keys.push_back(MeterKey{meter.station, meter.data_id});
+    out << WrappedList("bench host: " + std::to_string(meters.Size()) + ' ' + first.DeviceType() +
+                           " meters from " + plugin.Path() + ':',
+                       StationListItems(keys), kBannerWidth)
+        << '\n';
 }
 
 void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLibrary& plugin,
