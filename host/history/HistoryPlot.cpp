@@ -294,12 +294,20 @@ std::string HistoryPlot::Panel(const std::vector<int>& signals, bool last) const
     std::ostringstream panel;
     panel << "set ylabel \"" << AxisLabel(MeterRecord::SignalUnit(signals.front())) << "\"\n";
     if (last) {
+        const bool reduced = records_ > kMostExactRecords;
         panel << "set xlabel \"time stored (local); a break in a line: no record for over "
               << TrendGaps::kSpacingFactor << " times the median spacing";
-        if (records_ > kMostExactRecords)
+        if (reduced)
             panel << "\\neach of " << kColumns
                   << " time columns drawn as the lowest and highest value of its records";
-        panel << "\"\n";
+        // gnuplot places the label under one line of tick labels: below
+        // the dates under the times it is moved down as far, with room.
+        int tick_lines = 1;
+        for (const TimeAxis::Tick& tick : axis_->Ticks())
+            tick_lines = std::max(
+                tick_lines, 1 + static_cast<int>(std::count(tick.label.begin(), tick.label.end(), '\n')));
+        panel << "\" offset 0," << 1 - tick_lines << "\nset bmargin "
+              << tick_lines + (reduced ? 2 : 1) + 1 << '\n';
     }
     const char* style = records_ <= kMostRecordsWithPoints ? "linespoints" : "lines";
     const char* separator = "plot ";
