@@ -102,10 +102,10 @@ namespace {
 
 // One line for each of the first few stored records the reload passed over.
 void NoteSkippedRecords(std::ostream& out, std::uint32_t data_id,
-                        const std::vector<HistoryRow>& skipped) {
-    constexpr std::size_t kShown = 3;
-    for (std::size_t i = 0; i < skipped.size() && i < kShown; ++i) {
-        const HistoryRow& row = skipped[i];
+                        const HistoryStore::Refused& skipped) {
+    constexpr std::size_t kShown = HistoryStore::Refused::kKept;
+    for (std::size_t i = 0; i < skipped.first.size() && i < kShown; ++i) {
+        const HistoryRow& row = skipped.first[i];
         const std::optional<MeterRecord> record = MeterRecord::FromBytes(row.record);
         out << "cache: skipped record #" << row.row_id << " stored " << row.stored_at << ": ";
         if (record)
@@ -114,8 +114,9 @@ void NoteSkippedRecords(std::ostream& out, std::uint32_t data_id,
             out << row.record.size() << " bytes, not a " << MeterRecord::kSize << "-byte record";
         out << '\n';
     }
-    if (skipped.size() > kShown)
-        out << "cache: skipped " << skipped.size() - kShown << " more records not of data id "
+    if (skipped.count > static_cast<std::int64_t>(kShown))
+        out << "cache: skipped " << skipped.count - static_cast<std::int64_t>(kShown)
+            << " more records not of data id "
             << data_id << '\n';
 }
 
@@ -128,7 +129,7 @@ void NoteSkippedRecords(std::ostream& out, std::uint32_t data_id,
 void BenchHost::LoadNewestRecord(MeterLineup::Meter& meter) {
     SMDSPDevice& device = *meter.device;
     const std::uint32_t data_id = device.DataId();
-    std::vector<HistoryRow> skipped;
+    HistoryStore::Refused skipped;
     const std::optional<HistoryRow> newest = history_.Newest(
         data_id,
         [data_id](const HistoryRow& row) {

@@ -224,6 +224,12 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
         ("plot", po::value(&options.plot_path)->value_name("FILE"),
          "draw the stored history of one data id over time into FILE (.svg or .png) "
          "with gnuplot, and exit")
+        ("from", po::value(&options.plot_from)->value_name("TIME"),
+         "--plot: draw the records stored from this local time on, such as \"2026-12-08 "
+         "20:00\", or from the start of a date, such as 2026-12-08 (default: the first)")
+        ("to", po::value(&options.plot_to)->value_name("TIME"),
+         "--plot: draw the records stored up to this local time, or to the end of this date "
+         "(default: the last)")
         ("data-id", po::value(&raw.data_id)->value_name("N"),
          ("the data id, " + Range(0, BenchOptions::kHighestDataId) +
           ", that --plot draws (default: the only one in the history) or --dump and "
@@ -308,6 +314,31 @@ void CheckPlot(const po::variables_map& given, BenchOptions& options, long long 
     options.data_id = static_cast<std::uint32_t>(data_id);
 }
 
+// --from and --to: local times or dates, the first before the second, for
+// --plot only.
+void CheckPlotWindow(const po::variables_map& given, const BenchOptions& options) {
+    const bool from_given = given.count("from") != 0;
+    const bool to_given = given.count("to") != 0;
+    if (!from_given && !to_given)
+        return;
+    if (options.plot_path.empty())
+        UsageError("--from and --to choose the stretch of time --plot draws");
+    const auto check = [](const std::string& text, const char* option,
+                          std::optional<double> (*parse)(const std::string&)) {
+        const std::optional<double> seconds = parse(text);
+        if (!seconds)
+            UsageError(std::string("--") + option +
+                       " needs a local time such as \"2026-12-08 20:00\" or a date such as "
+                       "2026-12-08, not '" + text + "'");
+        return *seconds;
+    };
+    const double from = from_given ? check(options.plot_from, "from", HistoryPlot::WindowStart) : 0.0;
+    const double until = to_given ? check(options.plot_to, "to", HistoryPlot::WindowUntil) : 0.0;
+    if (from_given && to_given && from >= until)
+        UsageError("--from must come before --to, not '" + options.plot_from + "' and '" +
+                   options.plot_to + "'");
+}
+
 // The line's framing; a speed the port cannot take is the port's to refuse.
 void CheckLine(const po::variables_map& given, BenchOptions& options, const RawOptions& raw) {
     if (given.count("baud") != 0) {
@@ -380,6 +411,7 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     if (options.dump && options.csv)
         UsageError("--dump and --csv cannot be given together");
     CheckPlot(given, options, raw.data_id);
+    CheckPlotWindow(given, options);
     CheckLine(given, options, raw);
     CheckCommissioning(given, options, words);
     if (!options.port.empty() &&

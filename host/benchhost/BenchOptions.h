@@ -43,6 +43,10 @@ struct BenchOptions {
     bool dump = false;
     bool csv = false;
     std::string plot_path;  // empty: no plot
+    // The stretch of time --plot draws, as typed (checked by HistoryPlot's
+    // WindowStart and WindowUntil); empty: from the first, to the last record.
+    std::string plot_from;
+    std::string plot_to;
     std::string stats_json_path;  // empty: the statistics only printed
     std::optional<std::uint32_t> data_id;  // the device a history tool shows
     static constexpr long long kHighestDataId = std::numeric_limits<std::uint32_t>::max();

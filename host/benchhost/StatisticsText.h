@@ -13,4 +13,11 @@ std::string LineSettingsName(const LineSettings& line);
 // line's totals last. Times in ms, rates and shares with two decimals, the
 // precision the JSON carries too; "-" for response times of no completed
 // round.
+//
+// When a column per meter would make the table wider than 100 characters
+// (a line of more than a handful of meters), it turns: one row per meter and
+// the line's last, in two tables, the counts and rates, then the response
+// times with the rounds lost by reason in words ("no answer 2, short 1",
+// "-" for none). Each column's label stands over two lines, split at its
+// first space ("rounds" over "completed").
 void WriteStatisticsText(std::ostream& out, const StatisticsReport& report);

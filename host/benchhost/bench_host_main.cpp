@@ -8,6 +8,7 @@
 #include "DataIdChoice.h"
 #include "DeviceSettings.h"
 #include "Gnuplot.h"
+#include "HistoryExport.h"
 #include "HistoryPlot.h"
 #include "HistoryReport.h"
 #include "GatewayAddress.h"
@@ -25,6 +26,7 @@
 #include "ScanSettings.h"
 #include "SimulatedMeter.h"
 #include "StationAddress.h"
+#include "StationList.h"
 #include "StatisticsJson.h"
 #include "StopRequested.h"
 #include "StopSignals.h"
@@ -41,6 +43,8 @@
 #include <memory>
 #include <ostream>
 #include <stdexcept>
+#include <csignal>
+#include <set>
 #include <system_error>
 
 namespace {
@@ -190,6 +194,9 @@ void WriteLinkNotes(std::ostream& out, const SerialLine& line) {
 
 // --- end of the line's link ---
 
+// A long line-up wraps rather than running on in one line.
+constexpr std::size_t kBannerWidth = 100;
+
 void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLineup& meters) {
     const SMDSPDevice& first = *meters.At(0).device;
     if (meters.Size() == 1) {
@@ -197,12 +204,13 @@ void WriteMeters(std::ostream& out, const PluginLibrary& plugin, const MeterLine
             << ", data id " << first.DataId() << '\n';
         return;
     }
-    out << "bench host: " << meters.Size() << ' ' << first.DeviceType() << " meters from "
-        << plugin.Path() << ':';
-    for (std::size_t i = 0; i < meters.Size(); ++i)
-        out << (i == 0 ? " " : ", ") << "station " << int{meters.At(i).station} << " data id "
-            << meters.At(i).data_id;
-    out << '\n';
+    std::vector<MeterKey> keys;
+    for (const MeterLineup::Meter& meter : meters.Meters())
+        keys.push_back(MeterKey{meter.station, meter.data_id});
+    out << WrappedList("bench host: " + std::to_string(meters.Size()) + ' ' + first.DeviceType() +
+                           " meters from " + plugin.Path() + ':',
+                       StationListItems(keys), kBannerWidth)
+        << '\n';
 }
 
 void WriteBanner(std::ostream& out, const BenchOptions& options, const PluginLibrary& plugin,
@@ -407,43 +415,52 @@ int Scan(const BenchOptions& options) {
 
 // --- end of the scan ---
 
-// All rows, or with --data-id those of one device.
-std::vector<HistoryRow> RowsToShow(const BenchOptions& options, std::vector<HistoryRow> rows) {
-    if (options.data_id)
-        rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                  [&](const HistoryRow& row) { return row.data_id != *options.data_id; }),
-                   rows.end());
-    return rows;
-}
-
+// Row by row from the history to standard output; a reader that stops
+// reading (`| head`) ends it quietly.
 int PrintHistory(const BenchOptions& options) {
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
-    const std::vector<HistoryRow> rows = RowsToShow(options, history.All());
-    if (options.csv) {
-        HistoryReport::WriteCsv(std::cout, rows);
-    } else if (rows.empty()) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const HistoryExport::Outcome outcome = HistoryExport::Write(
+        history, options.csv ? HistoryExport::Format::kCsv : HistoryExport::Format::kText,
+        options.data_id, STDOUT_FILENO);
+    if (!options.csv && outcome.rows == 0 && !outcome.reader_gone) {
         std::cout << options.history_path << " holds no records";
         if (options.data_id)
             std::cout << " of data id " << *options.data_id;
         std::cout << '\n';
-    } else {
-        HistoryReport::WriteText(std::cout, rows);
     }
     std::cout.flush();
     return 0;
+}
+
+// " from A to B", " from A on" or " up to B", as typed.
+std::string WindowText(const BenchOptions& options) {
+    if (!options.plot_from.empty() && !options.plot_to.empty())
+        return " from " + options.plot_from + " to " + options.plot_to;
+    if (!options.plot_from.empty())
+        return " from " + options.plot_from + " on";
+    if (!options.plot_to.empty())
+        return " up to " + options.plot_to;
+    return "";
 }
 
 int DrawPlot(const BenchOptions& options) {
     static const OutputFile::Kind picture{"a PNG or SVG picture", &HistoryPlot::IsPictureFile};
     OutputFile::Check("--plot", options.plot_path, KeptFiles(options), picture);
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
-    const std::vector<HistoryRow> rows = history.All();
-    const std::uint32_t data_id = DataIdChoice::Choose(rows, options.data_id, options.history_path);
-    const HistoryPlot plot(data_id, rows);
+    const std::vector<std::uint32_t> ids = history.DataIds();
+    const std::uint32_t data_id = DataIdChoice::Choose(
+        std::set<std::uint32_t>(ids.begin(), ids.end()), options.data_id, options.history_path);
+    HistoryPlot::Window window;
+    if (!options.plot_from.empty())
+        window.from = *HistoryPlot::WindowStart(options.plot_from);
+    if (!options.plot_to.empty())
+        window.until = *HistoryPlot::WindowUntil(options.plot_to);
+    const HistoryPlot plot = HistoryPlot::FromHistory(history, data_id, window);
     if (plot.RecordCount() == 0)
         throw BenchError(ExitCode::kHistory, "history file " + options.history_path +
                                                  " holds no readable meter records of data id " +
-                                                 std::to_string(data_id));
+                                                 std::to_string(data_id) + WindowText(options));
     Gnuplot().Draw(plot.Script(*HistoryPlot::FormatOf(options.plot_path)), options.plot_path);
     std::cout << "plot: " << options.plot_path << ", " << plot.Summary() << std::endl;
     return 0;

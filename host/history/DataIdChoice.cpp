@@ -2,8 +2,6 @@
 
 #include "BenchError.h"
 
-#include <set>
-
 namespace {
 
 std::string Listed(const std::set<std::uint32_t>& ids) {
@@ -21,6 +19,12 @@ std::uint32_t DataIdChoice::Choose(const std::vector<HistoryRow>& rows,
     std::set<std::uint32_t> present;
     for (const HistoryRow& row : rows)
         present.insert(row.data_id);
+    return Choose(present, asked, history_path);
+}
+
+std::uint32_t DataIdChoice::Choose(const std::set<std::uint32_t>& present,
+                                   std::optional<std::uint32_t> asked,
+                                   const std::string& history_path) {
     const std::string history = "history file " + history_path;
     if (present.empty())
         throw BenchError(ExitCode::kHistory, history + " holds no records");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@
 class DataIdChoice {
 public:
     static std::uint32_t Choose(const std::vector<HistoryRow>& rows,
+                                std::optional<std::uint32_t> asked,
+                                const std::string& history_path);
+    // `present`: the data ids the history holds.
+    static std::uint32_t Choose(const std::set<std::uint32_t>& present,
                                 std::optional<std::uint32_t> asked,
                                 const std::string& history_path);
 };

@@ -355,32 +355,44 @@ void HistoryStore::Append(std::uint32_t data_id, const std::string& stored_at,
 
 HistoryRow HistoryStore::ReadRow(sqlite3_stmt* statement) {
     HistoryRow row;
-    row.row_id = sqlite3_column_int64(statement, 0);
-    row.data_id = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 1));
-    const unsigned char* text = sqlite3_column_text(statement, 2);
-    row.stored_at = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(statement, 3));
-    row.record.assign(blob, blob + sqlite3_column_bytes(statement, 3));
+    ReadRowInto(statement, row);
     return row;
 }
 
+// Into the row's own buffers, which keep their room from one row to the next.
+void HistoryStore::ReadRowInto(sqlite3_stmt* statement, HistoryRow& row) {
+    row.row_id = sqlite3_column_int64(statement, 0);
+    row.data_id = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 1));
+    const unsigned char* text = sqlite3_column_text(statement, 2);
+    if (text != nullptr)
+        row.stored_at.assign(reinterpret_cast<const char*>(text),
+                             static_cast<std::size_t>(sqlite3_column_bytes(statement, 2)));
+    else
+        row.stored_at.clear();
+    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(statement, 3));
+    row.record.assign(blob, blob + sqlite3_column_bytes(statement, 3));
+}
+
 std::optional<HistoryRow> HistoryStore::Newest(std::uint32_t data_id) {
-    std::vector<HistoryRow> refused;
+    Refused refused;
     return Newest(data_id, [](const HistoryRow&) { return true; }, refused);
 }
 
 std::optional<HistoryRow> HistoryStore::Newest(
     std::uint32_t data_id, const std::function<bool(const HistoryRow&)>& usable,
-    std::vector<HistoryRow>& refused) {
+    Refused& refused) {
     Statement query = Prepare(
         "SELECT id, data_id, stored_at, record FROM history WHERE data_id = ? ORDER BY id DESC");
     sqlite3_bind_int64(query.get(), 1, data_id);
+    HistoryRow row;
     int result;
     while ((result = sqlite3_step(query.get())) == SQLITE_ROW) {
-        HistoryRow row = ReadRow(query.get());
+        ReadRowInto(query.get(), row);
         if (usable(row))
             return row;
-        refused.push_back(std::move(row));
+        ++refused.count;
+        if (refused.first.size() < Refused::kKept)
+            refused.first.push_back(row);
     }
     if (result != SQLITE_DONE)
         Fail("cannot read history file ");
@@ -388,13 +400,11 @@ std::optional<HistoryRow> HistoryStore::Newest(
 }
 
 std::vector<HistoryRow> HistoryStore::All() {
-    Statement query = Prepare("SELECT id, data_id, stored_at, record FROM history ORDER BY id");
     std::vector<HistoryRow> rows;
-    int result;
-    while ((result = sqlite3_step(query.get())) == SQLITE_ROW)
-        rows.push_back(ReadRow(query.get()));
-    if (result != SQLITE_DONE)
-        Fail("cannot read history file ");
+    ForEachRow(std::nullopt, [&rows](const HistoryRow& row) {
+        rows.push_back(row);
+        return true;
+    });
     return rows;
 }
 
@@ -403,4 +413,43 @@ std::int64_t HistoryStore::Count() {
     if (sqlite3_step(query.get()) != SQLITE_ROW)
         Fail("cannot read history file ");
     return sqlite3_column_int64(query.get(), 0);
+}
+
+// One device's rows come through its index, in the order of their ids.
+void HistoryStore::ForEachRow(std::optional<std::uint32_t> data_id,
+                              const std::function<bool(const HistoryRow&)>& visit) {
+    Statement query =
+        data_id ? Prepare("SELECT id, data_id, stored_at, record FROM history WHERE data_id = ? "
+                          "ORDER BY id")
+                : Prepare("SELECT id, data_id, stored_at, record FROM history ORDER BY id");
+    if (data_id)
+        sqlite3_bind_int64(query.get(), 1, *data_id);
+    HistoryRow row;
+    int result;
+    while ((result = sqlite3_step(query.get())) == SQLITE_ROW) {
+        ReadRowInto(query.get(), row);
+        if (!visit(row))
+            return;
+    }
+    if (result != SQLITE_DONE)
+        Fail("cannot read history file ");
+}
+
+// Each step finds the next larger data id in the index, so a history of
+// millions of rows of a few devices takes a few look-ups.
+std::vector<std::uint32_t> HistoryStore::DataIds() {
+    Statement query = Prepare(
+        "WITH RECURSIVE ids(data_id) AS ("
+        " SELECT MIN(data_id) FROM history"
+        " UNION ALL"
+        " SELECT (SELECT MIN(data_id) FROM history WHERE data_id > ids.data_id) FROM ids"
+        " WHERE ids.data_id IS NOT NULL)"
+        " SELECT data_id FROM ids WHERE data_id IS NOT NULL");
+    std::vector<std::uint32_t> ids;
+    int result;
+    while ((result = sqlite3_step(query.get())) == SQLITE_ROW)
+        ids.push_back(static_cast<std::uint32_t>(sqlite3_column_int64(query.get(), 0)));
+    if (result != SQLITE_DONE)
+        Fail("cannot read history file ");
+    return ids;
 }

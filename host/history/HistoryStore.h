@@ -59,14 +59,32 @@ public:
 
     // The most recently stored record of one device, if any.
     std::optional<HistoryRow> Newest(std::uint32_t data_id);
+    // The newer rows of a device that Newest passed over: how many, and the
+    // first few of them, newest first; however many there are, only those
+    // few are kept.
+    struct Refused {
+        static constexpr std::size_t kKept = 3;
+        std::int64_t count = 0;
+        std::vector<HistoryRow> first;
+    };
     // The most recently stored record of one device that `usable` accepts;
-    // the newer rows it refused go to `refused`, newest first.
+    // the newer rows it refused go to `refused`.
     std::optional<HistoryRow> Newest(std::uint32_t data_id,
                                      const std::function<bool(const HistoryRow&)>& usable,
-                                     std::vector<HistoryRow>& refused);
+                                     Refused& refused);
     // Every record, oldest first.
     std::vector<HistoryRow> All();
     std::int64_t Count();
+
+    // Every record, or every record of one device, oldest first, handed to
+    // `visit` one at a time as it is read, until `visit` returns false; the
+    // row handed over is reused for the next one. Memory does not grow with
+    // the history.
+    void ForEachRow(std::optional<std::uint32_t> data_id,
+                    const std::function<bool(const HistoryRow&)>& visit);
+    // The data ids the history holds, ascending; a look-up per data id, not
+    // a pass over the rows.
+    std::vector<std::uint32_t> DataIds();
 
     const std::string& Path() const { return path_; }
 
@@ -95,6 +113,7 @@ private:
     [[noreturn]] void GiveUpForStop() const;
     [[noreturn]] void FailForeign(const std::string& reason) const;
     static HistoryRow ReadRow(sqlite3_stmt* statement);
+    static void ReadRowInto(sqlite3_stmt* statement, HistoryRow& row);
 
     std::string path_;
     StopCheck stop_requested_;

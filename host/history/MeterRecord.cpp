@@ -2,7 +2,6 @@
 
 #include "QVT7702Signals.h"
 
-#include <cstdio>
 #include <cstring>
 
 static_assert(MeterRecord::kSignalCount == kQVT7702SignalCount, "one column per meter signal");
@@ -40,12 +39,43 @@ std::uint32_t MeterRecord::DataId() const {
 }
 
 std::string MeterRecord::StampText() const {
+    char text[kLongestStampText];
+    return std::string(text, WriteStampText(text));
+}
+
+namespace {
+
+// At least `width` digits, as printf's %0Nu.
+char* WritePadded(char* out, unsigned value, std::size_t width) {
+    char digits[12];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (; count < width; ++count)
+        digits[count] = '0';
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+}  // namespace
+
+// Written out by hand: --dump and --csv write one for each of millions of rows.
+char* MeterRecord::WriteStampText(char* out) const {
     const TTime stamp = record_.time_stamp;
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{stamp.year},
-                  unsigned{stamp.month}, unsigned{stamp.day}, unsigned{stamp.hour},
-                  unsigned{stamp.minute}, unsigned{stamp.second});
-    return text;
+    out = WritePadded(out, stamp.year, 4);
+    *out++ = '-';
+    out = WritePadded(out, stamp.month, 2);
+    *out++ = '-';
+    out = WritePadded(out, stamp.day, 2);
+    *out++ = ' ';
+    out = WritePadded(out, stamp.hour, 2);
+    *out++ = ':';
+    out = WritePadded(out, stamp.minute, 2);
+    *out++ = ':';
+    return WritePadded(out, stamp.second, 2);
 }
 
 float MeterRecord::Word(int index) const {

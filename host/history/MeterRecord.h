@@ -33,6 +33,10 @@ public:
     std::uint32_t DataId() const;
     // "YYYY-MM-DD HH:MM:SS".
     std::string StampText() const;
+    // The same, written at `out`, which must have room for
+    // kLongestStampText characters; returns the end of what it wrote.
+    static constexpr std::size_t kLongestStampText = 25;
+    char* WriteStampText(char* out) const;
     float Word(int index) const;
     // Signal `index` of SignalKeys(), scaled as the meter's value queries
     // scale it (the meter's own signal table).

@@ -4,17 +4,22 @@
 // its title and one path of move-to (M) and line-to (L) commands, the first
 // piece its key sample, each further M a new piece of its line.
 #include "BenchError.h"
+#include "BulkHistory.h"
 #include "Gnuplot.h"
 #include "HistoryPlot.h"
 #include "HistoryStore.h"
 #include "QVT7702_Data_t.h"
 #include "ScratchDirectory.h"
+#include "SimulatedReadings.h"
+#include "StoredTime.h"
+#include "TimeAxis.h"
 #include "ToolProcess.h"
 #include "TrendGaps.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -123,6 +128,53 @@ TEST(TrendGapsTest, ADelayIsAGapOnlyPastOneAndAHalfUsualSpacings) {
     EXPECT_TRUE(TrendGaps::Find({5.0, 500.0}).empty());
 }
 
+// Each span gets the first step of at most eight ticks; a step under a day
+// shows the date under the first tick and where a day begins.
+TEST(TimeAxisTest, StepAndLabelsFollowTheSpan) {
+    const struct {
+        const char* first;
+        const char* last;
+        const char* step;
+        std::vector<std::string> labels;
+    } spans[] = {
+        {"2026-12-08 14:00:00.000", "2026-12-08 14:00:00.600", "0.2 s",  // widened to 1 s
+         {"13:59:59.8\n2026-12-08", "14:00:00.0", "14:00:00.2", "14:00:00.4", "14:00:00.6",
+          "14:00:00.8"}},
+        {"2026-12-08 14:00:00.000", "2026-12-08 14:00:30.000", "5 s",
+         {"14:00:00\n2026-12-08", "14:00:05", "14:00:10", "14:00:15", "14:00:20", "14:00:25",
+          "14:00:30"}},
+        {"2026-12-08 14:00:00.000", "2026-12-08 15:00:00.000", "10 min",
+         {"14:00\n2026-12-08", "14:10", "14:20", "14:30", "14:40", "14:50", "15:00"}},
+        {"2026-12-08 20:00:00.000", "2026-12-09 04:00:00.000", "2 h",
+         {"20:00\n2026-12-08", "22:00", "00:00\n2026-12-09", "02:00", "04:00"}},
+        {"2026-12-08 00:00:00.000", "2026-12-11 00:00:00.000", "12 h",
+         {"00:00\n2026-12-08", "12:00", "00:00\n2026-12-09", "12:00", "00:00\n2026-12-10",
+          "12:00", "00:00\n2026-12-11"}},
+        {"2026-12-01 00:00:00.000", "2026-12-31 00:00:00.000", "7 days",  // on Mondays
+         {"2026-12-07", "2026-12-14", "2026-12-21", "2026-12-28"}},
+        {"2026-01-01 00:00:00.000", "2026-02-27 22:16:44.000", "7 days",
+         {"2026-01-05", "2026-01-12", "2026-01-19", "2026-01-26", "2026-02-02", "2026-02-09",
+          "2026-02-16", "2026-02-23"}},
+        {"2026-01-15 00:00:00.000", "2026-06-20 00:00:00.000", "1 month",
+         {"2026-02", "2026-03", "2026-04", "2026-05", "2026-06"}},
+        {"2025-03-10 00:00:00.000", "2027-02-01 00:00:00.000", "3 months",
+         {"2025-04", "2025-07", "2025-10", "2026-01", "2026-04", "2026-07", "2026-10", "2027-01"}},
+        {"2001-06-01 00:00:00.000", "2030-01-01 00:00:00.000", "5 years",
+         {"2005", "2010", "2015", "2020", "2025", "2030"}},
+    };
+    for (const auto& span : spans) {
+        const TimeAxis axis(*StoredTime::Seconds(span.first), *StoredTime::Seconds(span.last));
+        std::vector<std::string> labels;
+        for (const TimeAxis::Tick& tick : axis.Ticks()) {
+            labels.push_back(tick.label);
+            EXPECT_GE(tick.seconds, axis.Start());
+            EXPECT_LE(tick.seconds, axis.End());
+        }
+        EXPECT_EQ(axis.Step(), span.step) << span.first << " to " << span.last;
+        EXPECT_EQ(labels, span.labels) << span.first << " to " << span.last;
+    }
+}
+
 // The data block's columns against the plot clauses that draw them.
 TEST(HistoryPlotTest, EachSeriesDrawsItsOwnSignalAndOnlyItsDevicesReadableRecords) {
     std::vector<HistoryRow> rows;
@@ -161,6 +213,145 @@ TEST(HistoryPlotTest, EachSeriesDrawsItsOwnSignalAndOnlyItsDevicesReadableRecord
                         0.006)
                 << title << " in record " << n;
     }
+}
+
+// A long history as make_history writes it: the simulated meter's
+// readings, a record a second from 2026-12-08 00:00, rounds `lost` not
+// stored, and one record with a spike in Ua and one with a dip in Ic.
+struct LongHistory {
+    std::int64_t rounds = 0;
+    std::vector<std::pair<std::int64_t, std::int64_t>> lost;  // [first, last] rounds
+    std::int64_t spike_round = -1;  // Ua 300 V
+    std::int64_t dip_round = -1;    // Ic 100
+
+    bool Stored(std::int64_t round) const {
+        for (const auto& [first, last] : lost)
+            if (round >= first && round <= last)
+                return false;
+        return true;
+    }
+    static double Seconds(std::int64_t round) {
+        return static_cast<double>(StoredTime::DaySeconds(2026, 12, 8) + round);
+    }
+    HistoryRow Round(std::int64_t round) const {
+        QVT7702_Data_t record;
+        std::memset(static_cast<void*>(&record), 0, sizeof record);
+        record.data_id = kDataId;
+        const SimulatedReadings::Words words =
+            SimulatedReadings::WordsOf(static_cast<std::uint32_t>(round + 1));
+        for (int e = 0; e < SimulatedReadings::kWordCount; ++e)
+            record.values[e] = words[e];
+        if (round == spike_round)
+            record.values[4] = 30000.0f;
+        if (round == dip_round)
+            record.values[9] = 100.0f;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+        return HistoryRow{0, kDataId,
+                          StoredTime::Text(static_cast<std::int64_t>(Seconds(round)) * 1000),
+                          {bytes, bytes + sizeof record}};
+    }
+    void Write(const std::string& path) const {
+        std::vector<std::int64_t> stored;
+        for (std::int64_t round = 0; round < rounds; ++round)
+            if (Stored(round))
+                stored.push_back(round);
+        WriteBulkHistory(path, static_cast<std::int64_t>(stored.size()),
+                         [&](std::int64_t n) { return Round(stored[n]); });
+    }
+};
+
+// The data block gnuplot is given: its points, and where the lines break.
+struct DataBlock {
+    std::vector<std::vector<double>> points;
+    std::vector<std::size_t> breaks;  // a break before points[i]
+};
+
+DataBlock DataBlockOf(const std::string& script) {
+    DataBlock block;
+    std::istringstream lines(script.substr(script.find("$trend << EOD\n") + 14));
+    for (std::string line; std::getline(lines, line) && line != "EOD";) {
+        if (line.empty()) {
+            block.breaks.push_back(block.points.size());
+            continue;
+        }
+        std::istringstream words(line);
+        block.points.emplace_back();
+        for (double cell = 0; words >> cell;)
+            block.points.back().push_back(cell);
+    }
+    return block;
+}
+
+// Column of a series in the data block: seconds first, then the signals in
+// the table's order (Ua, Ub, Uc, Uab, Ubc, Uca, Ia, Ic).
+constexpr std::size_t kUa = 1;
+constexpr std::size_t kIc = 8;
+
+double Extreme(const DataBlock& block, std::size_t column, bool highest) {
+    double extreme = block.points.front().at(column);
+    for (const auto& point : block.points)
+        extreme = highest ? std::max(extreme, point.at(column)) : std::min(extreme, point.at(column));
+    return extreme;
+}
+
+// 100,000 records on a 1600-column axis: about 63 records a column. The
+// spike and the dip are single records; a lost round is a gap within a
+// column, ten minutes without records a gap across columns.
+TEST(HistoryPlotTest, ALongHistoryIsDrawnFromEachColumnsLowestAndHighestKeepingSpikesAndGaps) {
+    ScratchDirectory scratch;
+    LongHistory made;
+    made.rounds = 100000;
+    made.lost = {{20000, 20000}, {50000, 50599}};
+    made.spike_round = 40000;
+    made.dip_round = 70000;
+    made.Write(scratch.File("h.sqlite"));
+
+    HistoryStore history(scratch.File("h.sqlite"), HistoryStore::Access::kReadOnly);
+    const HistoryPlot plot = HistoryPlot::FromHistory(history, kDataId);
+    EXPECT_EQ(plot.RecordCount(), 100000u - 601u);
+    EXPECT_EQ(plot.GapCount(), 2u);
+    const DataBlock block = DataBlockOf(plot.Script(HistoryPlot::Format::kSvg));
+    EXPECT_EQ(block.points.size(), plot.PointCount());
+    EXPECT_LE(block.points.size(), 2 * HistoryPlot::kColumns + 2 * 2) << "two a column, two more a gap";
+    EXPECT_GE(block.points.size(), 2 * HistoryPlot::kColumns - 30)
+        << "every column outside the ten minutes holds records";
+
+    EXPECT_DOUBLE_EQ(Extreme(block, kUa, true), 300.0) << "the spike";
+    EXPECT_LT(Extreme(block, kUa, false), 229.0) << "the lows too";
+    EXPECT_DOUBLE_EQ(Extreme(block, kIc, false), 100.0) << "the dip";
+    std::size_t lows = 0;  // Ic is never below 470 otherwise
+    for (const auto& point : block.points)
+        lows += point.at(kIc) < 400.0 ? 1 : 0;
+    EXPECT_EQ(lows, 1u) << "one point of the dip, not a smeared stretch";
+
+    // Each break lies exactly between the records on either side of a gap.
+    ASSERT_EQ(block.breaks.size(), 2u);
+    const std::pair<std::int64_t, std::int64_t> sides[] = {{19999, 20001}, {49999, 50600}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::size_t at = block.breaks[i];
+        ASSERT_GT(at, 0u);
+        EXPECT_DOUBLE_EQ(block.points[at - 1][0], LongHistory::Seconds(sides[i].first)) << i;
+        EXPECT_DOUBLE_EQ(block.points[at][0], LongHistory::Seconds(sides[i].second)) << i;
+    }
+    for (std::size_t i = 1; i < block.points.size(); ++i)
+        ASSERT_LE(block.points[i - 1][0], block.points[i][0]) << "in time order, point " << i;
+}
+
+// Many short gaps in one column: the first two break the line, the rest
+// (too close to be seen apart) are counted only.
+TEST(HistoryPlotTest, GapsCrowdedIntoOneColumnAreCountedAndDrawnAsAFew) {
+    LongHistory made;
+    made.rounds = 16000;  // ten records a column, column 800 from round 7999.5 to 8009.5
+    for (std::int64_t round = 8001; round < 8008; round += 2)
+        made.lost.push_back({round, round});  // four gaps in column 800
+    std::vector<HistoryRow> rows;
+    for (std::int64_t round = 0; round < made.rounds; ++round)
+        if (made.Stored(round))
+            rows.push_back(made.Round(round));
+    const HistoryPlot plot(kDataId, rows);
+    EXPECT_EQ(plot.GapCount(), 4u);
+    const DataBlock block = DataBlockOf(plot.Script(HistoryPlot::Format::kPng));
+    EXPECT_EQ(block.breaks.size(), static_cast<std::size_t>(HistoryPlot::kMostPiecesInColumn - 1));
 }
 
 TEST(GnuplotTest, AFailingDrawingLeavesTheImageThatWasThereAndNothingBeside) {
@@ -269,6 +460,43 @@ TEST_F(BenchHostPlotTest, PlotOptionsThatCannotBeTakenAreUsageErrors) {
         EXPECT_NE(err_.find("(see --help)"), std::string::npos) << err_;
     }
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("h.sqlite")));
+}
+
+TEST_F(BenchHostPlotTest, AWindowOfLocalTimesIsDrawnOrRefusedInWords) {
+    Store(scratch_.File("h.sqlite"), RoundsWithLost(12, {}));  // 14:00:01 to 14:00:12
+    EXPECT_EQ(RunHost({"--plot", "w.svg", "--from", "2026-12-08 14:00:05", "--to",
+                       "2026-12-08 14:00:08"}),
+              0)
+        << err_;
+    EXPECT_EQ(out_, "plot: w.svg, data id 1201: 4 records stored 2026-12-08 14:00:05.000 to "
+                    "2026-12-08 14:00:08.000, 0 gaps\n");
+    EXPECT_EQ(RunHost({"--plot", "w.svg", "--from", "2026-12-08", "--to", "2026-12-08"}), 0);
+    EXPECT_NE(out_.find(": 12 records stored"), std::string::npos) << "the whole day: " << out_;
+    EXPECT_EQ(RunHost({"--plot", "w.svg", "--from", "2026-12-09"}), 6);
+    EXPECT_EQ(err_, "bench_host: history file h.sqlite holds no readable meter records of data "
+                    "id 1201 from 2026-12-09 on\n");
+
+    const std::string times = "a local time such as \"2026-12-08 20:00\" or a date such as "
+                              "2026-12-08, not ";
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--from", "2026-12-08"}, "--from and --to choose the stretch of time --plot draws"},
+        {{"--dump", "--to", "2026-12-08"}, "--from and --to choose the stretch of time --plot draws"},
+        {{"--plot", "t.svg", "--from", "yesterday"}, "--from needs " + times + "'yesterday'"},
+        {{"--plot", "t.svg", "--from", ""}, "--from needs " + times + "''"},
+        {{"--plot", "t.svg", "--to", "2026-13-01"}, "--to needs " + times + "'2026-13-01'"},
+        {{"--plot", "t.svg", "--to", "2026-02-29"}, "--to needs " + times + "'2026-02-29'"},
+        {{"--plot", "t.svg", "--to", "2026-12-08 24:00"}, "--to needs " + times + "'2026-12-08 24:00'"},
+        {{"--plot", "t.svg", "--to", "2026-12-08 20"}, "--to needs " + times + "'2026-12-08 20'"},
+        {{"--plot", "t.svg", "--from", "2026-12-08 20:00", "--to", "2026-12-08 19:59:59"},
+         "--from must come before --to, not '2026-12-08 20:00' and '2026-12-08 19:59:59'"},
+    };
+    std::filesystem::remove(scratch_.File("h.sqlite"));
+    for (const auto& [args, message] : refused) {
+        EXPECT_EQ(RunHost(args), 2) << args.back();
+        EXPECT_EQ(err_, "bench_host: " + message + " (see --help)\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("h.sqlite")));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("t.svg")));
 }
 
 }  // namespace

@@ -264,4 +264,160 @@ TEST(PollStatisticsTest, UnwritableJsonFileIsAnErrorAndLeavesNothingBehind) {
               1);
 }
 
+// A line of `count` meters at stations 1..count, data ids 1000 up: meter i
+// sends 2 + i % 4 requests, loses i % 3 of them for reason i % 11 and one
+// more for the next reason every fifth meter, the rest answered after
+// 60 + i ms; the run lasts 100 s.
+StatisticsReport LineOfMeters(int count) {
+    PollStatistics statistics(MeterLine());
+    const Clock::time_point start = Clock::time_point() + std::chrono::hours(1);
+    Clock::time_point at = start;
+    for (int i = 0; i < count; ++i)
+        statistics.AddMeter(MeterKey{static_cast<std::uint8_t>(i + 1), 1000u + i});
+    for (int i = 0; i < count; ++i) {
+        const MeterKey meter{static_cast<std::uint8_t>(i + 1), 1000u + static_cast<unsigned>(i)};
+        const int lost = i % 3;
+        const int also_lost = i % 5 == 0 ? 1 : 0;
+        for (int n = 0; n < 2 + i % 4; ++n, at += milliseconds(100)) {
+            statistics.RequestSent(meter, at);
+            if (n < lost)
+                statistics.RoundLost(meter, kLossReasons[i % kLossReasonCount]);
+            else if (n < lost + also_lost)
+                statistics.RoundLost(meter, kLossReasons[(i + 1) % kLossReasonCount]);
+            else
+                statistics.RoundCompleted(meter, at + milliseconds(60 + i));
+        }
+    }
+    statistics.Finish(start + std::chrono::seconds(100));
+    return statistics.Report();
+}
+
+// The tables of one row per meter: label (its two header lines joined) ->
+// one cell per meter and the line's last; the reasons' words under "lost by
+// reason <label>". Columns are right-aligned and at least two spaces apart,
+// the last free text where "rounds lost by reason" heads it.
+std::map<std::string, std::vector<std::string>> MeterRowCells(const std::string& text) {
+    std::map<std::string, std::vector<std::string>> cells;
+    std::vector<std::vector<std::string>> tables(1);
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line)) {
+        if (line.empty())
+            tables.emplace_back();
+        else
+            tables.back().push_back(line);
+    }
+    // Ends of the runs of text separated by two spaces or more.
+    const auto ends = [](const std::string& text) {
+        std::map<std::size_t, std::string> found;
+        std::size_t at = text.find_first_not_of(' ');
+        while (at != std::string::npos) {
+            std::size_t end = text.find("  ", at);
+            end = end == std::string::npos ? text.size() : end;
+            found[end] = text.substr(at, end - at);
+            at = text.find_first_not_of(' ', end);
+        }
+        return found;
+    };
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        const std::vector<std::string>& table = tables[t];
+        if (table.size() < 3)
+            continue;
+        const std::map<std::size_t, std::string> tops = ends(table[0]);
+        const std::size_t trailing = table[1].find("rounds lost by reason");
+        const std::map<std::size_t, std::string> bottoms =
+            ends(table[1].substr(0, trailing == std::string::npos ? std::string::npos : trailing));
+        std::size_t row_index = 0;
+        for (std::size_t row = 2; row < table.size(); ++row) {
+            // A list of reasons too long for its line goes on under itself.
+            const bool continued = trailing != std::string::npos &&
+                                   table[row].find_first_not_of(' ') >= trailing;
+            row_index += row > 2 && !continued ? 1 : 0;
+            std::size_t start = 0;
+            for (const auto& [end, bottom] : continued ? decltype(bottoms){} : bottoms) {
+                const auto top = tops.find(end);
+                const std::string label = top == tops.end() ? bottom : top->second + " " + bottom;
+                std::string cell = table[row].substr(start, end - start);
+                cell.erase(0, cell.find_first_not_of(' '));
+                if (t == 0 || (label != "station" && label != "data id"))  // each table's own
+                    cells[label].push_back(cell);
+                start = end;
+            }
+            if (trailing == std::string::npos)
+                continue;
+            std::istringstream reasons(table[row].substr(trailing));
+            for (std::string reason; std::getline(reasons, reason, ',');) {
+                reason.erase(0, reason.find_first_not_of(' '));
+                if (reason == "-")
+                    continue;
+                const std::size_t last_space = reason.rfind(' ');
+                cells["lost by reason " + reason.substr(0, last_space)].push_back(
+                    std::to_string(row_index) + ":" + reason.substr(last_space + 1));
+            }
+        }
+    }
+    return cells;
+}
+
+// Up to four meters (data ids of four digits), a column each; beyond, a row
+// each; never wider than 100 characters, and every figure the JSON carries.
+TEST(StatisticsTextTest, ALineOfAnyLengthIsPrintedWithinAHundredCharactersWithEveryFigure) {
+    for (const int count : {1, 3, 4, 5, 6, 32, 247}) {
+        const StatisticsReport report = LineOfMeters(count);
+        std::ostringstream printed;
+        WriteStatisticsText(printed, report);
+        const std::string text = printed.str();
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 100u) << count << " meters: " << line;
+
+        const Json::Value json = StatisticsToJson(report);
+        std::vector<const Json::Value*> columns;
+        for (Json::ArrayIndex i = 0; i < json["meters"].size(); ++i)
+            columns.push_back(&json["meters"][i]);
+        columns.push_back(&json["line"]);
+        const bool by_column = count <= 4;
+        const auto cells = by_column ? TableCells(text) : MeterRowCells(text);
+        std::size_t labels_found = 0;
+        for (const auto& [label, json_path] : StatisticsFigurePaths()) {
+            const bool reason = json_path.front() == "lost_by_reason";
+            if (!by_column && reason) {
+                // Named with its count where it is not 0.
+                std::vector<std::string> expected;
+                for (std::size_t column = 0; column < columns.size(); ++column) {
+                    const auto lost = (*columns[column])["lost_by_reason"][json_path[1]].asUInt64();
+                    if (lost != 0)
+                        expected.push_back(std::to_string(column) + ":" + std::to_string(lost));
+                }
+                const auto found = cells.find("lost by reason " + label);
+                EXPECT_EQ(found == cells.end() ? std::vector<std::string>{} : found->second, expected)
+                    << count << " meters: " << label;
+                continue;
+            }
+            ASSERT_EQ(cells.count(label), 1u) << count << " meters: " << label << "\n" << text;
+            ++labels_found;
+            const std::vector<std::string>& row = cells.at(label);
+            ASSERT_EQ(row.size(), columns.size()) << label;
+            for (std::size_t column = 0; column < columns.size(); ++column) {
+                const Json::Value* value = columns[column];
+                for (const std::string& key : json_path)
+                    value = &(*value)[key];
+                if (row[column] == "-")
+                    EXPECT_TRUE(value->isNull()) << label << ", column " << column;
+                else
+                    EXPECT_NEAR(std::stod(row[column]), value->asDouble(), 0.005)
+                        << count << " meters: " << label << ", column " << column;
+            }
+        }
+        EXPECT_EQ(labels_found, by_column ? StatisticsFigurePaths().size() : 11u);
+        if (!by_column) {
+            ASSERT_EQ(cells.at("station").size(), columns.size());
+            EXPECT_EQ(cells.at("station").front(), "1");
+            EXPECT_EQ(cells.at("station").back(), "line");
+            EXPECT_EQ(cells.at("data id").back(), "all meters");
+        }
+    }
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
 #include "BenchError.h"
+#include "BulkHistory.h"
 #include "HeldWriteLock.h"
 #include "HistoryStore.h"
 #include "ScratchDirectory.h"
@@ -397,6 +398,52 @@ TEST(HistoryStoreTest, AReadOnlyFileOrDirectoryIsNamedAsTheCause) {
         << "a read-only history can still be read";
     EXPECT_TRUE(Bytes(file) == before);
     EXPECT_FALSE(std::filesystem::exists(locked));
+}
+
+
+// Row n is of data id 7, 9 or 3 in turn, its record filled with n's low byte.
+HistoryRow RowOfDevices(std::int64_t n) {
+    static const std::uint32_t kIds[] = {7, 9, 3};
+    return HistoryRow{0, kIds[n % 3], "2024-05-01 10:00:00.000",
+                      Record(static_cast<unsigned char>(n))};
+}
+
+TEST(HistoryStoreTest, RowsComeOneAtATimeOldestFirstForAllOrOneDevice) {
+    ScratchDirectory scratch;
+    const std::string path = scratch.File("history.sqlite");
+    WriteBulkHistory(path, 30, RowOfDevices);
+    HistoryStore store(path, HistoryStore::Access::kReadOnly);
+    EXPECT_EQ(store.DataIds(), (std::vector<std::uint32_t>{3, 7, 9}));
+
+    const struct {
+        std::optional<std::uint32_t> data_id;
+        int stop_after;  // 0: all
+        std::vector<unsigned char> fills;  // each row's record fill, in the order handed over
+    } cases[] = {
+        {std::nullopt, 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                           20, 21, 22, 23, 24, 25, 26, 27, 28, 29}},
+        {std::nullopt, 4, {0, 1, 2, 3}},
+        {7u, 0, {0, 3, 6, 9, 12, 15, 18, 21, 24, 27}},
+        {3u, 2, {2, 5}},
+        {8u, 0, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<unsigned char> fills;
+        std::int64_t last_id = 0;
+        store.ForEachRow(c.data_id, [&](const HistoryRow& row) {
+            EXPECT_GT(row.row_id, last_id);
+            EXPECT_TRUE(!c.data_id || row.data_id == *c.data_id);
+            last_id = row.row_id;
+            fills.push_back(row.record.at(0));
+            return c.stop_after == 0 || static_cast<int>(fills.size()) < c.stop_after;
+        });
+        EXPECT_EQ(fills, c.fills) << (c.data_id ? std::to_string(*c.data_id) : "all");
+    }
+
+    ScratchDirectory empty_scratch;
+    const std::string empty = empty_scratch.File("empty.sqlite");
+    WriteBulkHistory(empty, 0, RowOfDevices);
+    EXPECT_TRUE(HistoryStore(empty, HistoryStore::Access::kReadOnly).DataIds().empty());
 }
 
 }  // namespace
