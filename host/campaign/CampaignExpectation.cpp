@@ -121,8 +121,12 @@ Expectation Expect(const CampaignPlan& plan) {
                                       : static_cast<std::int64_t>(meters) * (other.cost.reach + 1) + 1;
             return other.at < hit.at && hit.at - other.at <= window;
         });
+        // The run ends with its last exchange: a late answer to it comes
+        // after the run and leaves the loss counted as no answer.
+        const bool last = hit.at == static_cast<std::int64_t>(plan.rounds * meters) - 1;
         if (!reached)
-            ++expected.least_by_reason[hit.cost.reason];
+            ++expected.least_by_reason[last && hit.cost.reason == "late" ? "no_answer"
+                                                                          : hit.cost.reason];
     }
     return expected;
 }

@@ -75,7 +75,7 @@ TEST(HistoryReportTest, WordsAndSignalsAreWrittenAsPrintfWritesThem) {
         EXPECT_EQ(cells[column("w8")],
                   whole ? std::to_string(static_cast<long long>(value)) : Printed("%g", value))
             << value;
-        EXPECT_EQ(cells[column("Ia")], Printed("%.2f", value)) << value;
+        EXPECT_EQ(cells[column("Ia_raw")], Printed("%.2f", value)) << value;
 
         std::string text;
         HistoryReport::AppendText(text, RowWithWord(value));
