@@ -33,8 +33,8 @@ if(QVT7702_COVERAGE)
   add_link_options(--coverage)
 endif()
 
-# The test executables compile against GoogleTest, Asio, Date_Time and
-# JsonCpp in every file; a checked build compiles them all again, so there
+# The test executables compile against GoogleTest, Asio and Date_Time in
+# most files; a checked build compiles them all again, so there
 # they come precompiled, once per test executable.
 option(QVT7702_PRECOMPILED_HEADERS "Precompile the heavy library headers of every test executable" OFF)
 
@@ -60,6 +60,6 @@ function(qvt7702_precompile_test_headers)
   foreach(target IN LISTS tests)
     target_precompile_headers(${target} PRIVATE
       <gtest/gtest.h> <boost/asio/io_context.hpp> <boost/asio/steady_timer.hpp>
-      <boost/date_time/posix_time/posix_time.hpp> <json/value.h>)
+      <boost/date_time/posix_time/posix_time.hpp>)
   endforeach()
 endfunction()
