@@ -18,8 +18,11 @@
 #include "StopSignals.h"
 #include "WireBudget.h"
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+
 #include <algorithm>
 #include <exception>
+#include <iomanip>
 #include <iostream>
 #include <optional>
 
@@ -49,6 +52,7 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       round_timer_(io),
       answer_timer_(io),
       pending_timer_(io),
+      reopen_timer_(io),
       stop_signals_(io, ::dup(StopSignals::Descriptor())),
       exchange_line_{std::chrono::duration_cast<Clock::duration>(line.Settings().CharacterTime()),
                      QVT7702::kAnswerLength, options.echo, options.check_checksum},
@@ -150,6 +154,78 @@ void BenchHost::LoadNewestRecord(MeterLineup::Meter& meter) {
                                         std::to_string(newest->record.size()) + " bytes)");
 }
 
+namespace {
+
+// The wall clock, "HH:MM:SS", for the moments a line goes and comes back.
+std::string WallClock() {
+    return boost::posix_time::to_simple_string(
+        boost::posix_time::second_clock::local_time().time_of_day());
+}
+
+// While the line is gone, its exchanges are counted no faster than this.
+constexpr std::chrono::seconds kGonePace{1};
+
+}  // namespace
+
+// The port or the gateway's connection went away (an adapter pulled out, a
+// gateway restarted): the exchange in hand is lost, the history kept, and
+// the same device is looked for until it is back.
+void BenchHost::OnLineGone() {
+    if (gone_since_ || finished_)
+        return;
+    gone_since_ = Clock::now();
+    gone_at_ = WallClock();
+    ++outages_;
+    out_ << "line gone at " << gone_at_ << ": " << line_.GoneMessage()
+         << "; waiting for it to come back" << std::endl;
+    line_.Close();
+    CommitPending();  // nothing more can follow its answer
+    if (phase_ != Phase::kIdle)
+        Lose(LossReason::kLineGone, LossNotes::LineGone(gone_at_));
+    else
+        ScheduleExchange(Clock::now());
+    TryReopenLater();
+}
+
+void BenchHost::TryReopenLater() {
+    reopen_timer_.expires_after(kGonePace);
+    reopen_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (error || finished_ || !gone_since_)
+            return;
+        if (!line_.DevicePresent()) {
+            TryReopenLater();
+            return;
+        }
+        try {
+            line_.Reopen();
+        } catch (const BenchError&) {  // there, but not yet to be opened
+            TryReopenLater();
+            return;
+        }
+        const Clock::duration away = Clock::now() - *gone_since_;
+        outage_total_ += away;
+        gone_since_.reset();
+        out_ << "line back at " << WallClock() << " after "
+             << std::chrono::duration_cast<std::chrono::seconds>(away).count() << " s" << std::endl;
+        // What the device sends as it comes up is no answer of any request.
+        doubtful_ = true;
+        last_activity_ = Clock::now();
+        Receive();
+    });
+}
+
+// An exchange whose time came while the line is gone: lost, nothing sent.
+void BenchHost::LoseWhileGone() {
+    if (current_ == 0) {
+        ++round_;
+        round_started_ = Clock::now();
+    }
+    const Clock::time_point now = Clock::now();
+    Record(ExchangeEnd{current_, round_, Outcome::kLost, LossNotes::LineGone(gone_at_), false,
+                       LossReason::kLineGone, now, now, TakeDetails()});
+    ScheduleNext(now + kGonePace);
+}
+
 void BenchHost::ScheduleExchange(Clock::time_point at) {
     round_timer_.expires_at(at);
     round_timer_.async_wait([this](const boost::system::error_code& error) {
@@ -177,8 +253,12 @@ bool BenchHost::InDoubt(std::uint8_t station) const {
 
 void BenchHost::BeginExchange() {
     const Clock::time_point now = Clock::now();
-    const Clock::time_point quiet_from =
-        std::max(last_activity_ + QuietBeforeRequest(), owed_until_);
+    if (gone_since_) {
+        LoseWhileGone();
+        return;
+    }
+    const Clock::time_point quiet_from = std::max(
+        {last_activity_ + QuietBeforeRequest(), owed_until_, line_.EarliestWrite()});
     if (now < quiet_from) {
         NoteQuietWait(now);
         ScheduleExchange(quiet_from);
@@ -198,7 +278,19 @@ void BenchHost::BeginExchange() {
 
     request_sent_ = now;
     Current().device->RefreshStatus();
-    sink_.ThrowIfFailed();
+    try {
+        sink_.ThrowIfFailed();
+    } catch (const BenchError& failure) {
+        // The request could not go out because the device has just gone.
+        if (!options_.wait_on_unplug || failure.Code() != ExitCode::kPort || line_.DevicePresent())
+            throw;
+        phase_ = Phase::kIdle;
+        sink_.TakeHeld();
+        if (current_ == 0)
+            --round_;  // the slot is counted again as lost while the line is gone
+        OnLineGone();
+        return;
+    }
     // The write hands the whole request over at once; its last byte is on
     // the line one request's time later.
     std::vector<unsigned char> request = sink_.LastRequestBytes();
@@ -228,11 +320,14 @@ void BenchHost::Receive() {
                           std::size_t len) {
         if (finished_ || error == boost::asio::error::operation_aborted)
             return;
+        if (error && SerialLine::Gone(error) && options_.wait_on_unplug) {
+            OnLineGone();
+            return;
+        }
         if (error && SerialLine::Gone(error))
             throw BenchError(ExitCode::kPort, line_.GoneMessage());
         if (error)
-            throw BenchError(ExitCode::kPort,
-                             "serial port " + line_.Path() + " failed: " + error.message());
+            throw BenchError(ExitCode::kPort, line_.Name() + " failed: " + error.message());
         OnReceived(data, len);
         if (!finished_)
             Receive();
@@ -540,7 +635,7 @@ void BenchHost::Hint(const std::optional<std::string>& hint) {
 
 // The next meter of the round right away (once the line is quiet), the
 // next round an interval after this one began.
-void BenchHost::ScheduleNext() {
+void BenchHost::ScheduleNext(Clock::time_point not_before) {
     if (finished_ || phase_ != Phase::kIdle)
         return;
     const bool round_over = ++current_ == meters_.Size();
@@ -553,7 +648,7 @@ void BenchHost::ScheduleNext() {
         if (!pending_)
             Finish(Ending::kDone);
     } else {
-        ScheduleExchange(round_over ? round_started_ + interval_ : Clock::now());
+        ScheduleExchange(std::max(round_over ? round_started_ + interval_ : Clock::now(), not_before));
     }
 }
 
@@ -604,6 +699,9 @@ void BenchHost::Finish(Ending ending) {
     pending_timer_.cancel();
     boost::system::error_code ignored;
     stop_signals_.cancel(ignored);
+    reopen_timer_.cancel();
+    if (gone_since_)
+        outage_total_ += Clock::now() - *gone_since_;
     line_.Close();
     SettleLateWatch();
     statistics_.Finish(Clock::now());
@@ -627,7 +725,12 @@ std::ostream& BenchHost::Report() {
 void BenchHost::WriteStatistics(Ending ending, std::ostream& text) {
     StatisticsReport report = statistics_.Report();
     report.checksum_checked = options_.check_checksum;
+    report.outages = outages_;
+    report.outage_seconds = std::chrono::duration<double>(outage_total_).count();
     WriteStatisticsText(text, report);
+    if (outages_ != 0)
+        text << "line gone " << outages_ << (outages_ == 1 ? " time, " : " times, ") << std::fixed
+             << std::setprecision(1) << report.outage_seconds << std::defaultfloat << " s in all\n";
     text.flush();
     if (options_.stats_json_path.empty())
         return;

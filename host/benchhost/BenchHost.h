@@ -142,7 +142,10 @@ private:
     void CountForStatistics(const ExchangeEnd& end);
     void Hint(const std::optional<std::string>& hint);
     void WriteStatistics(Ending ending, std::ostream& report);
-    void ScheduleNext();
+    void ScheduleNext(Clock::time_point not_before = Clock::time_point());
+    void OnLineGone();
+    void TryReopenLater();
+    void LoseWhileGone();
     void OnStopSignal();
     void Finish(Ending ending);
     void WriteSummary(Ending ending, std::ostream& report);
@@ -165,6 +168,7 @@ private:
     boost::asio::steady_timer round_timer_;
     boost::asio::steady_timer answer_timer_;
     boost::asio::steady_timer pending_timer_;
+    boost::asio::steady_timer reopen_timer_;
     boost::asio::posix::stream_descriptor stop_signals_;
     Exchange::Line exchange_line_;
     Clock::duration interval_;
@@ -204,4 +208,8 @@ private:
     };
     std::optional<LateWatch> late_watch_;
     std::optional<Pending> pending_;
+    std::optional<Clock::time_point> gone_since_;  // while the line is away
+    std::string gone_at_;                          // its wall-clock time
+    std::uint64_t outages_ = 0;
+    Clock::duration outage_total_{};
 };

@@ -40,6 +40,7 @@ struct RawOptions {
     std::string parity;
     int stop_bits = 0;
     bool no_checksum = false;
+    std::string unplug;
 };
 
 [[noreturn]] void UsageError(const std::string& message);
@@ -194,6 +195,10 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
         ("stop-bits", po::value(&raw.stop_bits)->value_name("1|2"), "stop bits (default 1)")
         ("echo", po::bool_switch(&options.echo),
          "the adapter echoes every byte sent: check and drop the echo of each request")
+        ("unplug", po::value(&raw.unplug)->value_name("wait|end"),
+         "when the port or the gateway's connection goes away: wait for the same device to "
+         "come back and go on, or end the run (default: wait when polling until Ctrl-C, end "
+         "with --rounds)")
         ("no-checksum", po::bool_switch(&raw.no_checksum),
          "hand answers to the driver without checking their checksum, as the controller's "
          "framework may: an answer damaged on the line is then decoded as a reading")
@@ -398,6 +403,13 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     options.late_limit_ms = NotNegative(raw.late_limit_ms, "late-limit");
     options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
     options.check_checksum = !raw.no_checksum;
+    // A soak run goes on through a cable knock; a counted run says so at once.
+    if (raw.unplug.empty())
+        options.wait_on_unplug = options.rounds == 0;
+    else if (raw.unplug == "wait" || raw.unplug == "end")
+        options.wait_on_unplug = raw.unplug == "wait";
+    else
+        UsageError("--unplug must be wait or end, not '" + raw.unplug + "'");
     if (given.count("timeout") != 0 && (options.timeout_ms == 0 || options.timeout_ms > kLongestWaitMs))
         UsageError("--timeout must be from 1 to " + kLongestWait + " ms");
     if (given.count("late-limit") != 0 &&

@@ -39,6 +39,7 @@ struct BenchOptions {
     std::optional<int> stop_bits;
     bool echo = false;  // the adapter echoes what the host sends
     bool check_checksum = true;  // an answer's checksum checked before the meter decodes it
+    bool wait_on_unplug = false;  // a line that goes away is waited for, not the run's end
     bool verbose = false;
     bool dump = false;
     bool csv = false;

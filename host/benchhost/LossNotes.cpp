@@ -110,6 +110,10 @@ std::string Late(std::uint8_t station, unsigned long timeout_ms, std::size_t byt
            " ms after the request; dropped";
 }
 
+std::string LineGone(const std::string& since) {
+    return "lost: the line is gone since " + since + "; nothing sent";
+}
+
 std::string Overflow() {
     return "lost: receive buffer overflow";
 }

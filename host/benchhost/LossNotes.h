@@ -31,6 +31,7 @@ const char* ExceptionName(std::uint8_t code);
 std::string Late(std::uint8_t station, unsigned long timeout_ms, std::size_t bytes,
                  std::chrono::milliseconds after_request);
 std::string Overflow();
+std::string LineGone(const std::string& since);
 std::string Stopped();
 std::string NotConfirmed();
 

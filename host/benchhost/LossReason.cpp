@@ -21,6 +21,7 @@ constexpr LossReasonNames kNames[] = {
     {LossReason::kStandardForm, "standard form", "standard_form"},
     {LossReason::kException, "exception", "exception"},
     {LossReason::kLate, "late", "late"},
+    {LossReason::kLineGone, "line gone", "line_gone"},
 };
 static_assert(sizeof kNames / sizeof kNames[0] == kLossReasonCount, "a name for every reason");
 

@@ -16,15 +16,16 @@ enum class LossReason {
     kStandardForm,  // the standard 47-byte answer, not the driver's 58-byte block
     kException,     // a Modbus exception answer
     kLate,          // nothing within the timeout, then bytes before the late limit
+    kLineGone,      // the port or the gateway's connection had gone away
 };
 
-constexpr std::size_t kLossReasonCount = 11;
+constexpr std::size_t kLossReasonCount = 12;
 
 constexpr std::array<LossReason, kLossReasonCount> kLossReasons = {
     LossReason::kNoAnswer,      LossReason::kShort, LossReason::kTooLong,
     LossReason::kWrongStation,  LossReason::kEchoMismatch, LossReason::kNoise,
     LossReason::kBadChecksum,   LossReason::kTooEarly, LossReason::kStandardForm,
-    LossReason::kException,     LossReason::kLate,
+    LossReason::kException,     LossReason::kLate,  LossReason::kLineGone,
 };
 
 // "no answer", "short", ...: for the printed table.

@@ -126,11 +126,16 @@ bool IsStatisticsJsonFile(const std::string& path) {
     } catch (const Json::Exception&) {
         return false;
     }
-    std::vector<std::string> keys = root.getMemberNames();
-    std::vector<std::string> own = StatisticsToJson(StatisticsReport{}).getMemberNames();
-    std::sort(keys.begin(), keys.end());
-    std::sort(own.begin(), own.end());
-    return keys == own;
+    // Ours: the members every version wrote, and none that is not ours (an
+    // earlier version's file lacks the members added since).
+    const Json::Value own = StatisticsToJson(StatisticsReport{});
+    for (const char* always : {"run_seconds", "line_settings", "meters", "line"})
+        if (!root.isMember(always))
+            return false;
+    for (const std::string& key : root.getMemberNames())
+        if (!own.isMember(key))
+            return false;
+    return true;
 }
 
 Json::Value StatisticsToJson(const StatisticsReport& report) {
@@ -138,6 +143,9 @@ Json::Value StatisticsToJson(const StatisticsReport& report) {
     root["run_seconds"] = report.run_seconds;
     root["line_settings"] = LineSettingsJson(report.line);
     root["checksum_checked"] = report.checksum_checked;
+    Json::Value& outages = root["outages"] = Json::Value(Json::objectValue);
+    outages["count"] = Json::UInt64(report.outages);
+    outages["seconds"] = report.outage_seconds;
     root["poll_ms"] = report.poll_ms;
     root["wire_limit_polls_per_second"] = report.wire_limit_polls_per_second;
     Json::Value& meters = root["meters"] = Json::Value(Json::arrayValue);

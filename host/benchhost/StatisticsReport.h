@@ -4,6 +4,7 @@
 #include "MeterKey.h"
 #include "PollFigures.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct StatisticsReport {
     double wire_limit_polls_per_second = 0.0;
     double run_seconds = 0.0;                // first request to the end of the run
     bool checksum_checked = true;            // answers checked before the meter decodes them
+    std::uint64_t outages = 0;               // times the line went away
+    double outage_seconds = 0.0;             // how long it was away, in all
     std::vector<std::pair<MeterKey, PollFigures>> meters;
     PollFigures line_total;
 };

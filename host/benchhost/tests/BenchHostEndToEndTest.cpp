@@ -3,6 +3,7 @@
 #include "FaultPlan.h"
 #include "HeldWriteLock.h"
 #include "HistoryStore.h"
+#include "JsonFile.h"
 #include "MeterRecord.h"
 #include "ScratchDirectory.h"
 #include "SerialLine.h"
@@ -832,3 +833,66 @@ TEST_F(BenchHostEndToEndTest, APortHeldByAnotherProgramIsBusy) {
 }
 
 }  // namespace
+
+namespace {
+
+// The simulated meter on its own, at `link`, once it serves; its output in
+// a folder of its own, apart from the bench host's.
+std::unique_ptr<ToolProcess> MeterAt(const std::string& link, const ScratchDirectory& scratch) {
+    const std::string folder = scratch.File("meter-output");
+    std::filesystem::create_directories(folder);
+    auto meter = std::make_unique<ToolProcess>(SIMULATED_METER, std::vector<std::string>{"--link", link},
+                                               folder);
+    EXPECT_TRUE(meter->WaitForOutput("simulated meter: ", std::chrono::seconds(10))) << meter->Stderr();
+    return meter;
+}
+
+}  // namespace
+
+// A run without --rounds keeps logging through an unplug: the line's far end
+// goes (the meter's pseudo-terminal closes, its link removed) and comes back
+// under the same name; the outage is said with its times, the exchanges
+// while it lasts are lost as such, and polling goes on into the same history.
+TEST_F(BenchHostEndToEndTest, ARunWithoutRoundsWaitsForAnUnpluggedLineAndGoesOn) {
+    const std::string link = scratch.File("meter");
+    const std::string json = scratch.File("stats.json");
+    std::unique_ptr<ToolProcess> meter = MeterAt(link, scratch);
+    ToolProcess host(BENCH_HOST,
+                     WithHistory({"--port", link, "--interval", "0.1", "--stats-json", json}),
+                     scratch.Path());
+    ASSERT_TRUE(host.WaitForOutput("    3  ", std::chrono::seconds(10))) << host.Stdout();
+
+    meter->Signal(SIGTERM);
+    ASSERT_EQ(meter->WaitFor(std::chrono::seconds(10)), std::optional<int>(0));
+    ASSERT_TRUE(host.WaitForOutput("; waiting for it to come back\n", std::chrono::seconds(10)))
+        << host.Stdout() << host.Stderr();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // exchanges while it is gone
+    meter = MeterAt(link, scratch);
+    ASSERT_TRUE(host.WaitForOutput("line back at ", std::chrono::seconds(10))) << host.Stdout();
+    const std::size_t back = host.Stdout().find("line back at ");
+    // Polling again: a completed round after the line came back.
+    ASSERT_TRUE(host.WaitFor(std::chrono::milliseconds(2000)) == std::nullopt) << host.Stderr();
+    host.Signal(SIGINT);
+    ASSERT_EQ(host.WaitFor(std::chrono::seconds(10)), std::optional<int>(0)) << host.Stderr();
+    const std::string out = host.Stdout();
+    EXPECT_NE(out.find("lost: the line is gone since "), std::string::npos) << out;
+    bool completed_after = false;
+    std::istringstream after(out.substr(back));
+    for (std::string line; std::getline(after, line);)
+    {
+        // A round's row: its number, then the time; a completed one has no note.
+        const std::size_t number = line.find_first_not_of(' ');
+        const std::size_t time = line.find_first_not_of("0123456789", number);
+        const bool row = number != std::string::npos && time != number && time != std::string::npos &&
+                         line.compare(time, 2, "  ") == 0 && line.size() > time + 4 && line[time + 4] == ':';
+        completed_after = completed_after ||
+                          (row && line.find("lost:") == std::string::npos && line.find("stopped:") == std::string::npos);
+    }
+    EXPECT_TRUE(completed_after) << "no round completed after it\n" << out;
+    const Json::Value stats = ReadJsonFile(json);
+    EXPECT_EQ(stats["outages"]["count"].asUInt(), 1u);
+    EXPECT_GE(stats["outages"]["seconds"].asDouble(), 1.0);
+    EXPECT_GE(stats["line"]["lost_by_reason"]["line_gone"].asUInt(), 1u);
+    EXPECT_NE(out.find("line gone 1 time, "), std::string::npos) << out;
+    meter->Signal(SIGTERM);
+}

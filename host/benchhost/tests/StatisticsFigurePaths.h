@@ -23,6 +23,7 @@ inline const std::vector<std::pair<std::string, std::vector<std::string>>>& Stat
         {"standard form", {"lost_by_reason", "standard_form"}},
         {"exception", {"lost_by_reason", "exception"}},
         {"late", {"lost_by_reason", "late"}},
+        {"line gone", {"lost_by_reason", "line_gone"}},
         {"loss %", {"loss_percent"}},
         {"exchanges stopped", {"exchanges_stopped"}},
         {"response min ms", {"response_ms", "min"}},
