@@ -724,7 +724,7 @@ TEST_F(BenchHostEndToEndTest, ALineThatDisappearsSaysSoAndEndsWithTheSummary) {
     auto meter = std::make_unique<SimulatedMeter>(SimulatedMeterOptions{});
     meter->Start();
     const std::string port = meter->PortPath();
-    ToolProcess host(BENCH_HOST, WithHistory({"--port", port, "--interval", "0.05"}),
+    ToolProcess host(BENCH_HOST, WithHistory({"--port", port, "--interval", "0.05", "--unplug", "end"}),
                      scratch.Path());
     ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
     meter.reset();  // the far end of the line goes away

@@ -120,7 +120,7 @@ TEST_F(GatewayEndToEndTest, AScanThroughTheGatewayFindsTheMeter) {
 
 TEST_F(GatewayEndToEndTest, AGatewayThatGoesAwayOrIsNotThereIsNamed) {
     ToolProcess host(BENCH_HOST,
-                     {"--port", Address(), "--interval", "0.05", "--settings",
+                     {"--port", Address(), "--interval", "0.05", "--unplug", "end", "--settings",
                       std::string(QVT7702_EXAMPLES) + "/qvt7702-settings.json", "--history",
                       scratch.File("history.sqlite")},
                      scratch.Path());
