@@ -726,6 +726,7 @@ void BenchHost::WriteStatistics(Ending ending, std::ostream& text) {
     StatisticsReport report = statistics_.Report();
     report.checksum_checked = options_.check_checksum;
     report.outages = outages_;
+    report.latency_timer_ms = line_.Identity().LatencyTimerMs();
     report.outage_seconds = std::chrono::duration<double>(outage_total_).count();
     WriteStatisticsText(text, report);
     if (outages_ != 0)

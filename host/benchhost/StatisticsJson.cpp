@@ -146,6 +146,8 @@ Json::Value StatisticsToJson(const StatisticsReport& report) {
     Json::Value& outages = root["outages"] = Json::Value(Json::objectValue);
     outages["count"] = Json::UInt64(report.outages);
     outages["seconds"] = report.outage_seconds;
+    root["latency_timer_ms"] =
+        report.latency_timer_ms ? Json::Value(*report.latency_timer_ms) : Json::Value(Json::nullValue);
     root["poll_ms"] = report.poll_ms;
     root["wire_limit_polls_per_second"] = report.wire_limit_polls_per_second;
     Json::Value& meters = root["meters"] = Json::Value(Json::arrayValue);

@@ -5,6 +5,7 @@
 #include "PollFigures.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct StatisticsReport {
     bool checksum_checked = true;            // answers checked before the meter decodes them
     std::uint64_t outages = 0;               // times the line went away
     double outage_seconds = 0.0;             // how long it was away, in all
+    std::optional<int> latency_timer_ms;     // a USB adapter's, where the kernel tells it
     std::vector<std::pair<MeterKey, PollFigures>> meters;
     PollFigures line_total;
 };

@@ -421,3 +421,24 @@ TEST(StatisticsTextTest, ALineOfAnyLengthIsPrintedWithinAHundredCharactersWithEv
 }
 
 }  // namespace
+
+// What the run says of its line beside the figures: the checksum check,
+// the outages and the adapter's latency timer, each with its value when
+// there is none.
+TEST(StatisticsJsonTest, TheLinesOwnFactsAreInTheFileAsTheRunHadThem) {
+    StatisticsReport report;
+    Json::Value json = StatisticsToJson(report);
+    EXPECT_TRUE(json["checksum_checked"].asBool());
+    EXPECT_EQ(json["outages"]["count"].asUInt(), 0u);
+    EXPECT_TRUE(json["latency_timer_ms"].isNull());
+
+    report.checksum_checked = false;
+    report.outages = 2;
+    report.outage_seconds = 12.5;
+    report.latency_timer_ms = 16;
+    json = StatisticsToJson(report);
+    EXPECT_FALSE(json["checksum_checked"].asBool());
+    EXPECT_EQ(json["outages"]["count"].asUInt(), 2u);
+    EXPECT_DOUBLE_EQ(json["outages"]["seconds"].asDouble(), 12.5);
+    EXPECT_EQ(json["latency_timer_ms"].asInt(), 16);
+}
