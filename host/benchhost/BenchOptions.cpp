@@ -354,13 +354,8 @@ void CheckLine(const po::variables_map& given, BenchOptions& options, const RawO
         options.baud = static_cast<int>(raw.baud);
     }
     if (given.count("parity") != 0) {
-        if (raw.parity == "none")
-            options.parity = Parity::kNone;
-        else if (raw.parity == "even")
-            options.parity = Parity::kEven;
-        else if (raw.parity == "odd")
-            options.parity = Parity::kOdd;
-        else
+        options.parity = ParityNamed(raw.parity);
+        if (!options.parity)
             UsageError("--parity must be none, even or odd, not '" + raw.parity + "'");
     }
     if (given.count("stop-bits") != 0) {

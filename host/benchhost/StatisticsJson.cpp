@@ -25,10 +25,6 @@ constexpr unsigned kDecimals = 2;
 // larger file is something else, and is not read whole to find out.
 constexpr off_t kLargestStatisticsFile = 4 << 20;
 
-const char* ParityName(Parity parity) {
-    return parity == Parity::kEven ? "even" : parity == Parity::kOdd ? "odd" : "none";
-}
-
 Json::Value ResponseJson(const PollFigures& figures) {
     if (!figures.response)
         return Json::Value(Json::nullValue);
@@ -59,7 +55,7 @@ Json::Value LineSettingsJson(const LineSettings& line) {
     Json::Value settings(Json::objectValue);
     settings["baud"] = line.baud;
     settings["data_bits"] = line.data_bits;
-    settings["parity"] = ParityName(line.parity);
+    settings["parity"] = ParityWord(line.parity);
     settings["stop_bits"] = line.stop_bits;
     return settings;
 }

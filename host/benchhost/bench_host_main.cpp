@@ -319,10 +319,6 @@ int Poll(const BenchOptions& given) {
 
 // --- the scan: finding the line's meters ---
 
-const char* ParityWord(Parity parity) {
-    return parity == Parity::kEven ? "even" : parity == Parity::kOdd ? "odd" : "none";
-}
-
 // The bench host's command that polls the meters a scan wrote settings
 // for, one for each framing they were found at.
 void WritePollCommands(std::ostream& out, const BenchOptions& options,

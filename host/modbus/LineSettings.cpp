@@ -45,3 +45,29 @@ std::string LineSettings::Framing() const {
     const char parity_letter = parity == Parity::kEven ? 'E' : parity == Parity::kOdd ? 'O' : 'N';
     return std::to_string(data_bits) + parity_letter + std::to_string(stop_bits);
 }
+
+namespace {
+
+struct ParityName {
+    Parity parity;
+    const char* word;
+};
+
+constexpr ParityName kParityNames[] = {
+    {Parity::kNone, "none"}, {Parity::kEven, "even"}, {Parity::kOdd, "odd"}};
+
+}  // namespace
+
+const char* ParityWord(Parity parity) {
+    for (const ParityName& name : kParityNames)
+        if (name.parity == parity)
+            return name.word;
+    return "none";
+}
+
+std::optional<Parity> ParityNamed(const std::string& word) {
+    for (const ParityName& name : kParityNames)
+        if (word == name.word)
+            return name.parity;
+    return std::nullopt;
+}

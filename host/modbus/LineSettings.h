@@ -1,9 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 enum class Parity { kNone, kEven, kOdd };
+
+// "none", "even", "odd": the word the command lines and the statistics use.
+const char* ParityWord(Parity parity);
+// The parity a word names; nothing for any other word.
+std::optional<Parity> ParityNamed(const std::string& word);
 
 // How a serial line frames each character, and the times on the line that
 // follow from it. 9600 baud 8N1 unless told otherwise.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <iostream>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -99,12 +100,10 @@ Command Parse(int argc, char** argv) {
     }
     if (command.meter.line.baud < 300)
         throw std::invalid_argument("--baud must be at least 300");
-    if (framing.parity == "even")
-        command.meter.line.parity = Parity::kEven;
-    else if (framing.parity == "odd")
-        command.meter.line.parity = Parity::kOdd;
-    else if (framing.parity != "none")
+    const std::optional<Parity> parity = ParityNamed(framing.parity);
+    if (!parity)
         throw std::invalid_argument("--parity must be none, even or odd");
+    command.meter.line.parity = *parity;
     if (framing.stop_bits != 1 && framing.stop_bits != 2)
         throw std::invalid_argument("--stop-bits must be 1 or 2");
     command.meter.line.stop_bits = framing.stop_bits;

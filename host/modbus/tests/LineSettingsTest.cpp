@@ -68,3 +68,13 @@ TEST(LineSettingsTest, FramingNamesDataBitsParityAndStopBits) {
 }
 
 }  // namespace
+
+// One table of parity words: each names its parity and back, nothing else does.
+TEST(ParityWordTest, EachParityHasItsWordAndOnlyThoseWordsNameOne) {
+    for (const Parity parity : {Parity::kNone, Parity::kEven, Parity::kOdd})
+        EXPECT_EQ(ParityNamed(ParityWord(parity)), parity);
+    EXPECT_STREQ(ParityWord(Parity::kEven), "even");
+    EXPECT_STREQ(ParityWord(Parity::kOdd), "odd");
+    for (const char* other : {"", "mark", "Even", "e", "none "})
+        EXPECT_EQ(ParityNamed(other), std::nullopt) << other;
+}
