@@ -35,8 +35,8 @@ const std::vector<unsigned char> SimulatedMeter::kStray = {0x00, 0xFF};
 
 SimulatedMeter::SimulatedMeter(SimulatedMeterOptions options)
     : options_(std::move(options)),
-      character_time_(
-          std::chrono::duration_cast<std::chrono::microseconds>(options_.line.CharacterTime())),
+      character_time_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          options_.line.CharacterTime())),
       master_(io_),
       transit_timer_(io_),
       babble_timer_(io_) {

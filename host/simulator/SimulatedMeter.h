@@ -158,7 +158,9 @@ private:
     void SendDueBytes(Outbox& outbox);
 
     SimulatedMeterOptions options_;
-    std::chrono::microseconds character_time_;  // the line's, in whole microseconds
+    // The line's, to the clock's nanosecond: whole microseconds would be
+    // 2 µs for the 2.5 of 4 Mbaud, a line faster than its wire.
+    std::chrono::steady_clock::duration character_time_;
     boost::asio::io_context io_;
     boost::asio::posix::stream_descriptor master_;
     int slave_fd_ = -1;
