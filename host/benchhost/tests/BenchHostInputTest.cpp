@@ -12,6 +12,8 @@
 #include "StatisticsJson.h"
 #include "ToolProcess.h"
 
+#include "ParseWords.h"
+
 #include <gtest/gtest.h>
 
 #include <elf.h>
@@ -31,13 +33,8 @@
 
 namespace {
 
-BenchOptions Parse(std::vector<std::string> words) {
-    words.insert(words.begin(), "bench_host");
-    std::vector<const char*> argv;
-    for (const std::string& word : words)
-        argv.push_back(word.c_str());
-    return BenchOptions::Parse(static_cast<int>(argv.size()), argv.data(), "plugin.so",
-                               "settings.json");
+BenchOptions Parse(const std::vector<std::string>& words) {
+    return ParseWords(words);
 }
 
 // The usage error the words are refused with; "" when they are taken.

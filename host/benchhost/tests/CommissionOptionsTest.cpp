@@ -4,6 +4,8 @@
 #include "BenchOptions.h"
 #include "LineChoices.h"
 
+#include "ParseWords.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,12 +13,8 @@
 
 namespace {
 
-BenchOptions Parse(std::vector<std::string> words) {
-    words.insert(words.begin(), "bench_host");
-    std::vector<const char*> argv;
-    for (const std::string& word : words)
-        argv.push_back(word.c_str());
-    return BenchOptions::Parse(static_cast<int>(argv.size()), argv.data(), "plugin.so", "meter.json");
+BenchOptions Parse(const std::vector<std::string>& words) {
+    return ParseWords(words);
 }
 
 TEST(CommissionOptionsTest, EachOptionMeansWhatItSays) {
