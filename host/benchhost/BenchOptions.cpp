@@ -35,6 +35,7 @@ struct RawOptions {
     long long timeout_ms = 0;
     long long late_limit_ms = 0;
     long long late_ms = 800;
+    long long copy_gap = kFollowingGapCharacters;
     long long data_id = 0;
     long long baud = 0;
     std::string parity;
@@ -247,6 +248,12 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
         ("sim-late", po::value(&raw.late_ms)->value_name("MS"),
          ("simulated line: how late a late answer comes, in ms, 0 to " + kLongestWait +
           " (default 800)").c_str())
+        ("sim-copy-gap", po::value(&raw.copy_gap)->value_name("CHARS"),
+         ("simulated line: characters of silence before a twice fault's copy or a neighbour "
+          "fault's answer, 0 to " +
+          std::to_string(kMostFollowingGapCharacters) + " (default " +
+          std::to_string(kFollowingGapCharacters) + ")")
+             .c_str())
         ("sim-echo", po::bool_switch(&options.simulator_echo),
          "simulated line: echo every byte the host sends, as many adapters do")
         ("sim-line", po::value(&raw.line_faults)->value_name("KIND[=N]"),
@@ -397,6 +404,11 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     options.timeout_ms = NotNegative(raw.timeout_ms, "timeout");
     options.late_limit_ms = NotNegative(raw.late_limit_ms, "late-limit");
     options.simulator_late_ms = NotNegative(raw.late_ms, "sim-late");
+    if (raw.copy_gap < 0 || raw.copy_gap > kMostFollowingGapCharacters)
+        UsageError("--sim-copy-gap must be from 0 to " +
+                   std::to_string(kMostFollowingGapCharacters) +
+                   " characters");
+    options.simulator_copy_gap = static_cast<int>(raw.copy_gap);
     options.check_checksum = !raw.no_checksum;
     // A soak run goes on through a cable knock; a counted run says so at once.
     if (raw.unplug.empty())
@@ -422,10 +434,10 @@ BenchOptions BenchOptions::Parse(int argc, const char* const* argv,
     CheckLine(given, options, raw);
     CheckCommissioning(given, options, words);
     if (!options.port.empty() &&
-        (!raw.faults.empty() || given.count("sim-late") != 0 || options.simulator_echo ||
-         !raw.line_faults.empty()))
-        UsageError("--sim-fault, --sim-late, --sim-line and --sim-echo apply to the simulated "
-                   "line, not to --port");
+        (!raw.faults.empty() || given.count("sim-late") != 0 ||
+         given.count("sim-copy-gap") != 0 || options.simulator_echo || !raw.line_faults.empty()))
+        UsageError("--sim-fault, --sim-late, --sim-copy-gap, --sim-line and --sim-echo apply to "
+                   "the simulated line, not to --port");
     for (const std::string& fault : raw.faults) {
         try {
             options.simulator_faults.Add(fault);

@@ -54,6 +54,7 @@ struct BenchOptions {
     bool help = false;
     FaultPlan simulator_faults;
     unsigned long simulator_late_ms = 800;
+    int simulator_copy_gap = kFollowingGapCharacters;
     bool simulator_echo = false;
     LineFaults simulator_line;
 

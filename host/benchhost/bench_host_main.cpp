@@ -116,6 +116,7 @@ std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
                          std::string("--sim-fault: ") + failure.what() + " (see --help)");
     }
     simulated.late_delay = std::chrono::milliseconds(options.simulator_late_ms);
+    simulated.following_gap_characters = options.simulator_copy_gap;
     simulated.echo = options.simulator_echo;
     simulated.line_faults = options.simulator_line;
     try {

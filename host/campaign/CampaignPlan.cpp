@@ -106,6 +106,10 @@ void DrawTiming(Draw& draw, CampaignPlan& plan) {
         plan.sim_late_ms = draw.Between(limit + 50, 2 * limit + 300);
 }
 
+// A copy that far behind its answer lands where the next request's answer
+// would be: past the record's confirmation at full pace.
+constexpr int kLongestCopyGapCharacters = 120;
+
 // Load may hold the meter's thread up by this much, never bring a byte in
 // earlier.
 constexpr double kLoadMarginMs = 40;
@@ -215,6 +219,11 @@ CampaignPlan DrawPlan(std::uint64_t seed, const std::string& examples) {
         plan.rounds = std::min<std::uint32_t>(plan.rounds, 12);
     DrawTiming(draw, plan);
     DrawFaults(draw, plan);
+    // Drawn last, so the rest of a seed's plan is what it always was: a
+    // copy or a neighbour's answer from right behind the answer to where
+    // the next request's answer would be.
+    if (draw.Chance(0.5))
+        plan.copy_gap = draw.Between(0, kLongestCopyGapCharacters);
     return plan;
 }
 
@@ -246,6 +255,11 @@ std::vector<CampaignPlan> KnownCases(const std::string& examples) {
     last.rounds = 2;
     last.interval_ms = 500;
     last.faults.push_back({1, 2, MeterFault::kTwice, false});
+    // The copy of answer 3 comes after its record was stored, into the
+    // next request's exchange, where the answer of that request follows it.
+    CampaignPlan& twice_late = add("answer-twice-after-a-long-gap", {1, 2});
+    twice_late.copy_gap = 80;
+    twice_late.faults.push_back({1, 3, MeterFault::kTwice, true});
     CampaignPlan& twice_line = add("answer-twice-on-a-line", {1, 2, 3});
     twice_line.faults.push_back({2, 3, MeterFault::kTwice, true});
     // Station 2's answer is followed by one of station 3, polled next.
@@ -334,6 +348,8 @@ std::vector<std::string> CampaignPlan::Arguments(const std::string& folder) cons
                              std::to_string(sim_late_ms)});
     if (late_limit_ms != 0)
         args.insert(args.end(), {"--late-limit", std::to_string(late_limit_ms)});
+    if (copy_gap != kFollowingGapCharacters)
+        args.insert(args.end(), {"--sim-copy-gap", std::to_string(copy_gap)});
     if (echo)
         args.insert(args.end(), {"--sim-echo", "--echo"});
     for (const std::string& text : line.Texts())
@@ -351,6 +367,8 @@ std::string CampaignPlan::Summary() const {
     text << "), " << rounds << " rounds, interval " << interval_ms << " ms, timeout " << timeout_ms
          << " ms, late limit " << LateLimitMs() << " ms, late " << sim_late_ms << " ms"
          << (echo ? ", echo" : "");
+    if (copy_gap != kFollowingGapCharacters)
+        text << ", copy gap " << copy_gap << " characters";
     for (const std::string& fault : line.Texts())
         text << ", line " << fault;
     text << "; " << faults.size() << (faults.size() == 1 ? " fault" : " faults");

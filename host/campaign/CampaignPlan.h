@@ -41,6 +41,7 @@ struct CampaignPlan {
     int late_limit_ms = 0;  // 0: the bench host's default
     int sim_late_ms = 800;
     bool echo = false;  // --sim-echo and --echo
+    int copy_gap = kFollowingGapCharacters;  // --sim-copy-gap, in characters
     std::vector<PlannedFault> faults;
     LineFaults line;
 

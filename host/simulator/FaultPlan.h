@@ -25,6 +25,12 @@ enum class MeterFault {
     kBusy,          // the request not taken while an answer of the station is still due
 };
 
+// A twice fault's copy, and a neighbour fault's answer, start this many
+// characters of silence after the answer before them ends, unless the line
+// is told another gap, from 0 to the most.
+constexpr int kFollowingGapCharacters = 4;
+constexpr int kMostFollowingGapCharacters = 10000;
+
 // Which requests get which fault. Requests addressed to a station are
 // numbered from 1, each station counting its own, in the order they arrive.
 class FaultPlan {

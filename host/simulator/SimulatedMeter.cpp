@@ -320,7 +320,7 @@ std::vector<SimulatedMeter::Reply> SimulatedMeter::RepliesTo(std::uint8_t statio
         // The driver lets go of the line after the frame's last byte.
         reply.bytes.insert(reply.bytes.end(), kStray.begin(), kStray.begin() + stray);
         if (!replies.empty())
-            reply.delay = character_time_ * kFollowingGapCharacters;
+            reply.delay = character_time_ * options_.following_gap_characters;
         else if (fault == MeterFault::kLate)
             reply.delay = options_.late_delay;
         else

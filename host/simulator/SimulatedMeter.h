@@ -27,6 +27,7 @@ struct SimulatedMeterOptions {
     LineSettings line;
     FaultPlan faults;
     std::chrono::milliseconds late_delay{800};
+    int following_gap_characters = kFollowingGapCharacters;
     bool echo = false;  // the line echoes every byte sent, as many adapters do
     LineFaults line_faults;  // what the line does to every answer
 };
@@ -61,9 +62,6 @@ public:
     // A corrupt answer's flipped bit: in the low byte of the first reading.
     static constexpr std::size_t kCorruptByte = 10;
     static constexpr unsigned char kCorruptBit = 0x04;
-    // A repeated answer, and a neighbour's after the right one, start this
-    // many characters of silence after the answer before ends.
-    static constexpr int kFollowingGapCharacters = 4;
     // The neighbour's answer carries its readings of answer number N + this
     // (N the request's), readings no request of a shorter run is answered with.
     static constexpr std::uint32_t kNeighbourAnswerOffset = 1000;
@@ -98,8 +96,8 @@ public:
     // recompute a round's own answer with it.
     static std::vector<unsigned char> AnswerTo(std::uint8_t station, std::uint32_t number,
                                                MeterFault fault);
-    // The same as the frames sent one after the other, each
-    // kFollowingGapCharacters after the one before: two for a repeated
+    // The same as the frames sent one after the other, each the options'
+    // following gap after the one before: two for a repeated
     // answer and a neighbour's after it, else one (none for a silent one).
     static std::vector<std::vector<unsigned char>> FramesTo(std::uint8_t station,
                                                             std::uint32_t number, MeterFault fault);

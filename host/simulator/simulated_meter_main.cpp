@@ -62,6 +62,12 @@ po::options_description Describe(Command& command, std::vector<int>& stations, l
          "echo every byte received, as many RS-485 adapters do")
         ("late", po::value(&late_ms)->value_name("MS"),
          "how late a late answer comes, in ms (default 800)")
+        ("copy-gap", po::value(&command.meter.following_gap_characters)->value_name("CHARS"),
+         ("characters of silence before a twice fault's copy or a neighbour fault's answer, 0 "
+          "to " +
+          std::to_string(kMostFollowingGapCharacters) + " (default " +
+          std::to_string(kFollowingGapCharacters) + ")")
+             .c_str())
         ("link", po::value(&command.link)->value_name("PATH"),
          "also make PATH a symbolic link to the serial device")
         ("verbose,v", po::bool_switch(&command.verbose), "print every request taken");
@@ -110,6 +116,10 @@ Command Parse(int argc, char** argv) {
     if (late_ms < 0 || late_ms > 60000)
         throw std::invalid_argument("--late must be from 0 to 60000 ms");
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
+    if (command.meter.following_gap_characters < 0 ||
+        command.meter.following_gap_characters > kMostFollowingGapCharacters)
+        throw std::invalid_argument("--copy-gap must be from 0 to " +
+                                    std::to_string(kMostFollowingGapCharacters) + " characters");
     for (const std::string& fault : faults)
         command.meter.faults.Add(fault);
     command.meter.faults.SetDefaultStation(command.meter.stations.front());

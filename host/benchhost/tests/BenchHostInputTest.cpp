@@ -111,6 +111,11 @@ TEST(CommandLineTest, EachUpperBoundIsTakenAtItsValueAndRefusedPastIt) {
         {{}, "--sim-late", BenchOptions::kLongestWaitMs,
          [](const BenchOptions& o) { return static_cast<long long>(o.simulator_late_ms); },
          "--sim-late must be from 0 to " + wait + " ms", "in ms, 0 to " + wait + " (default"},
+        {{}, "--sim-copy-gap", kMostFollowingGapCharacters,
+         [](const BenchOptions& o) { return static_cast<long long>(o.simulator_copy_gap); },
+         "--sim-copy-gap must be from 0 to " + std::to_string(kMostFollowingGapCharacters) +
+             " characters",
+         "answer, 0 to " + std::to_string(kMostFollowingGapCharacters) + " (default"},
         {{}, "--baud", BenchOptions::kHighestBaud,
          [](const BenchOptions& o) { return static_cast<long long>(o.baud.value_or(0)); },
          "--baud must be from 1 to " + std::to_string(BenchOptions::kHighestBaud) + ", not " +

@@ -260,6 +260,7 @@ struct FrameCase {
     const char* fault;  // in station 1's first request
     std::vector<unsigned char> expected;
     std::size_t second_frame_at;  // 0: one frame only
+    int gap_characters = kFollowingGapCharacters;
 };
 
 std::ostream& operator<<(std::ostream& out, const FrameCase& row) { return out << row.name; }
@@ -270,6 +271,7 @@ TEST_P(FrameShapeTest, TheFarEndReceivesTheFramesOfTheFault) {
     const FrameCase& row = GetParam();
     SimulatedMeterOptions options;
     options.faults.Add(row.fault);
+    options.following_gap_characters = row.gap_characters;
     Serve(options);
     const Received received = Exchange(kMeterPoll);
     EXPECT_EQ(received.bytes, row.expected);
@@ -279,7 +281,7 @@ TEST_P(FrameShapeTest, TheFarEndReceivesTheFramesOfTheFault) {
         const auto character = std::chrono::duration_cast<std::chrono::microseconds>(
             LineSettings{}.CharacterTime());
         EXPECT_GE(received.PauseBefore(row.second_frame_at),
-                  character * SimulatedMeter::kFollowingGapCharacters)
+                  character * row.gap_characters)
             << "the second frame comes after a gap, not run into the first";
     }
     // Whatever the frames, each one's checksum holds except where the fault
@@ -311,6 +313,10 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"AnswerSentTwice", "twice@1",
                   Joined(SimulatedReadings::AnswerBlock(1, 1), SimulatedReadings::AnswerBlock(1, 1)),
                   58},
+        // About 104 ms at 9600 baud: the copy lands where the next request's answer would.
+        FrameCase{"AnswerSentTwiceAfterALongGap", "twice@1",
+                  Joined(SimulatedReadings::AnswerBlock(1, 1), SimulatedReadings::AnswerBlock(1, 1)),
+                  58, 100},
         FrameCase{"NeighbourAnswersRightAfter", "neighbour@1",
                   Joined(SimulatedReadings::AnswerBlock(1, 1),
                          SimulatedReadings::AnswerBlock(2, 1 + SimulatedMeter::kNeighbourAnswerOffset)),
