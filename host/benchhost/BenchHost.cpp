@@ -604,8 +604,12 @@ void BenchHost::Record(const ExchangeEnd& end) {
         break;
     }
     ShowDetails(end.details);
-    const MeterLineup::Meter& meter = meters_.At(end.meter);
+    MeterLineup::Meter& meter = meters_.At(end.meter);
     if (end.decoded_but_dropped)
+        meter.holds_dropped_answer = true;
+    else if (end.outcome == Outcome::kCompleted)
+        meter.holds_dropped_answer = false;
+    if (meter.holds_dropped_answer)
         table_.WriteRowWithoutValues(std::to_string(end.round), meter.station, completed_, lost_,
                                      end.reason);
     else

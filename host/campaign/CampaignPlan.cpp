@@ -152,6 +152,52 @@ bool HidesALateAnswer(const CampaignPlan& plan, const PlannedFault& candidate) {
     return false;
 }
 
+// A copy of an answer, or a neighbour's answer, more than a few characters
+// after the answer before it may land in a later exchange. When that is the
+// next exchange of the station the frame names, and its request draws
+// nothing of its own, the frame comes when that request's answer would and
+// is taken for it: the other case no host can tell (the bench host's page
+// names it). Plans leave such a frame's fault out.
+bool HidesAFollowingFrame(const CampaignPlan& plan, const FaultPlan& faults,
+                          const PlannedFault& fault) {
+    if (plan.copy_gap <= kFollowingGapCharacters ||
+        (fault.kind != MeterFault::kTwice && fault.kind != MeterFault::kNeighbour))
+        return false;
+    const std::uint8_t sender = fault.kind == MeterFault::kTwice
+                                    ? fault.station
+                                    : static_cast<std::uint8_t>(fault.station % 247 + 1);
+    const auto index_of = [&plan](std::uint8_t station) {
+        std::size_t i = 0;
+        while (i < plan.meters.size() && plan.meters[i].station != station)
+            ++i;
+        return i;
+    };
+    const std::size_t own = index_of(fault.station);
+    const std::size_t polled = index_of(sender);
+    if (polled == plan.meters.size())
+        return false;  // no meter of the line answers to that station
+    const bool is_default = polled == 0;
+    const std::uint32_t first = fault.request == 0 ? 1 : fault.request;
+    const std::uint32_t last = fault.request == 0 ? plan.rounds : fault.request;
+    for (std::uint32_t request = first; request <= last; ++request) {
+        // The sender's next exchange: later in this round, or in the next.
+        const std::uint32_t next_request = polled > own ? request : request + 1;
+        if (next_request <= plan.rounds &&
+            SendsNothingOfItsOwn(faults.At(sender, next_request, is_default)))
+            return true;
+    }
+    return false;
+}
+
+void LeaveOutHiddenFrames(CampaignPlan& plan) {
+    const FaultPlan faults = plan.Faults();
+    std::vector<PlannedFault> kept;
+    for (const PlannedFault& fault : plan.faults)
+        if (!HidesAFollowingFrame(plan, faults, fault))
+            kept.push_back(fault);
+    plan.faults = std::move(kept);
+}
+
 // Kinds a whole station may carry without making the run crawl from one
 // late limit to the next.
 bool FitsEveryRequest(MeterFault kind) {
@@ -224,6 +270,7 @@ CampaignPlan DrawPlan(std::uint64_t seed, const std::string& examples) {
     // the next request's answer would be.
     if (draw.Chance(0.5))
         plan.copy_gap = draw.Between(0, kLongestCopyGapCharacters);
+    LeaveOutHiddenFrames(plan);
     return plan;
 }
 
