@@ -54,9 +54,11 @@ struct BenchOptions;
 //   request waits for the answer timeout's silence, and the next answer is
 //   confirmed the same way.
 //
-// One case remains that no host can tell: an answer later than the late
-// limit that lands in its station's next exchange, when the meter sends
-// nothing of its own for that next request.
+// One case remains that no host can tell: a whole, valid frame of a station
+// (an answer later than the late limit, a copy of an earlier answer, its
+// answer to another station's request) that lands in that station's next
+// exchange in the time its answer could, when the meter sends nothing of
+// its own for that request.
 //
 // SIGINT, SIGTERM and SIGHUP (StopSignals, held from the start of main)
 // stop at once, cutting an exchange short; so do a stop while a record waits
