@@ -56,6 +56,7 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       stop_signals_(io, ::dup(StopSignals::Descriptor())),
       exchange_line_{std::chrono::duration_cast<Clock::duration>(line.Settings().CharacterTime()),
                      QVT7702::kAnswerLength, options.echo, options.check_checksum},
+      delivery_pauses_(exchange_line_.character),
       interval_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(options.interval_seconds))),
       // The answer can only start once the request is on the line.
@@ -222,7 +223,8 @@ void BenchHost::LoseWhileGone() {
     }
     const Clock::time_point now = Clock::now();
     Record(ExchangeEnd{current_, round_, Outcome::kLost, LossNotes::LineGone(gone_at_), false,
-                       LossReason::kLineGone, now, now, TakeDetails()});
+                       LossReason::kLineGone, now, now, TakeDetails(),
+                       RoundTable::Values(*Current().device)});
     ScheduleNext(now + kGonePace);
 }
 
@@ -377,23 +379,25 @@ void BenchHost::TakeExchangeBytes(unsigned char* data, std::size_t len, Clock::t
     if (step.meter_len == 0)
         return;
     const MeterTook took = GiveToMeter(data + step.meter_begin, step.meter_len);
-    if (took == MeterTook::kDecoded && step.answered)
+    if (took == MeterTook::kDecoded && step.answered) {
+        CommitPending();  // the next answer came, whole, in its own time
         Answered(data + step.tail_begin, len - step.tail_begin);
+    }
     else if (took != MeterTook::kMore || step.answered)
         Lose(LossReason::kTooLong, LossNotes::Overflow());
 }
 
-// The first byte of an answer settles the record before it: one that comes
-// sooner than an answer can begin (the request's end and the 1.5 characters
-// that end a frame) follows that record's answer, not this request.
+// The next answer settles the record before it. A first byte sooner than
+// an answer can begin (the request's end and the 1.5 characters that end a
+// frame) follows that record's answer, not this request; so does an answer
+// whole too early to be this request's, however late it began. An answer
+// whole in its own time shows nothing was queued behind the record's.
 void BenchHost::JudgeNextAnswerStart(Clock::time_point at) {
     if (!pending_)
         return;
     const Clock::time_point earliest = exchange_->RequestEnd() + exchange_line_.character * 5 / 2;
     if (at < earliest)
         DropPending(LossNotes::FollowedEarly());
-    else
-        CommitPending();
 }
 
 // Every chunk goes to the meter as it arrives, the way the framework
@@ -411,6 +415,7 @@ BenchHost::MeterTook BenchHost::GiveToMeter(unsigned char* data, std::size_t len
 // while the line is watched for what follows.
 void BenchHost::Answered(const unsigned char* tail, std::size_t len) {
     answer_end_ = last_activity_;
+    delivery_pauses_.Answered(exchange_->LongestPause());
     answered_records_ = sink_.TakeHeld();
     answer_tail_.emplace();
     phase_ = Phase::kAnswered;
@@ -419,12 +424,15 @@ void BenchHost::Answered(const unsigned char* tail, std::size_t len) {
 }
 
 // In doubt the line must stay silent for the answer timeout; otherwise
-// the silent interval ends the frame and the record waits on (Pending).
+// the silent interval, and as long again as the line's delivery may hold
+// bytes back, ends the frame and the record waits on (Pending).
 void BenchHost::WatchAnswered(std::uint64_t exchange) {
     const Clock::duration quiet =
         InDoubt(Current().station)
             ? settle_time_
-            : std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval());
+            : std::min(settle_time_,
+                       std::chrono::duration_cast<Clock::duration>(line_.Settings().SilentInterval()) +
+                           delivery_pauses_.Longest());
     answer_timer_.expires_at(last_activity_ + quiet);
     answer_timer_.async_wait([this, exchange, quiet](const boost::system::error_code& error) {
         if (error || finished_ || phase_ != Phase::kAnswered || exchange != exchange_number_)
@@ -555,7 +563,14 @@ void BenchHost::Lose(LossReason reason, const std::string& note) {
     owing_.insert(station);
     if (reason == LossReason::kNoAnswer)
         owed_until_ = std::max(owed_until_, exchange_->RequestEnd() + late_limit_);
-    CommitPending();  // nothing it followed has spoken against it
+    // Bytes where the echo should be, or an answer too early for this
+    // request, may be a frame queued behind the waiting record's answer;
+    // otherwise nothing has spoken against it.
+    if ((reason == LossReason::kEchoMismatch && exchange_->EchoMayBeAFrame()) ||
+        reason == LossReason::kTooEarly)
+        DropPending(LossNotes::FollowedEarly());
+    else
+        CommitPending();
     Record(end);
     Hint(hints_.AfterLoss(reason, exchange_->AnswerStartsWithRequest(),
                           reason == LossReason::kBadChecksum &&
@@ -585,7 +600,8 @@ BenchHost::ExchangeEnd BenchHost::EndOf(Outcome outcome, const std::string& note
                        LossReason::kNoAnswer,
                        exchange_->RequestEnd(),
                        answer_end_,
-                       TakeDetails()};
+                       TakeDetails(),
+                       RoundTable::Values(*Current().device)};
 }
 
 // The counters, the statistics, the table's row for the meter, the details.
@@ -613,8 +629,8 @@ void BenchHost::Record(const ExchangeEnd& end) {
         table_.WriteRowWithoutValues(std::to_string(end.round), meter.station, completed_, lost_,
                                      end.reason);
     else
-        table_.WriteRow(std::to_string(end.round), meter.station, *meter.device, completed_,
-                        lost_, end.reason);
+        table_.WriteRow(std::to_string(end.round), meter.station, end.values, completed_, lost_,
+                        end.reason);
 }
 
 void BenchHost::CountForStatistics(const ExchangeEnd& end) {

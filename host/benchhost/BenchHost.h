@@ -42,9 +42,12 @@ struct BenchOptions;
 //   request's own when it came after the request could be heard and
 //   nothing that may be another answer follows it. So a record is stored
 //   once the line has stayed quiet after its answer (stray bytes that
-//   cannot begin a frame aside), or once the next request's answer begins
-//   in its own time; bytes that may begin a frame right after it, or a
-//   next answer that begins too early to be the next request's, drop it.
+//   cannot begin a frame aside), or once the next request's answer is
+//   whole in its own time; bytes that may begin a frame right after it
+//   (within the silent interval and the longest pause the line's delivery
+//   has shown within an answer), a next answer that begins or is whole too
+//   early to be the next request's, or bytes where the next request's echo
+//   should be that are not it, drop it.
 //   A station whose exchange was lost owes an answer, and keeps owing it
 //   until one of its own answers has been confirmed by the line staying
 //   silent for the answer timeout after it; other stations' exchanges do
@@ -105,6 +108,9 @@ private:
         Clock::time_point request_end;
         Clock::time_point answer_end;  // of a completed one: its last byte's arrival
         std::vector<std::string> details;  // --verbose lines of the exchange
+        // The row's values as the meter gave them when the exchange ended:
+        // a record confirmed later is shown with its own.
+        std::string values;
     };
 
     // A completed exchange whose record waits for the line to show that
@@ -173,6 +179,7 @@ private:
     boost::asio::steady_timer reopen_timer_;
     boost::asio::posix::stream_descriptor stop_signals_;
     Exchange::Line exchange_line_;
+    DeliveryPauses delivery_pauses_;
     Clock::duration interval_;
     Clock::duration answer_timeout_;
     Clock::duration settle_time_;

@@ -45,6 +45,9 @@ Exchange::Step Exchange::Feed(const unsigned char* data, std::size_t len, Clock:
     }
     if (!first_byte_at_)
         first_byte_at_ = at;
+    else
+        longest_pause_ = std::max(longest_pause_, at - last_chunk_at_);
+    last_chunk_at_ = at;
     ++chunks_;
     if (answer_.empty() && data[echoed] != station_) {
         step.loss = Loss{StationAddress::Valid(data[echoed]) ? LossReason::kWrongStation
@@ -115,6 +118,13 @@ bool Exchange::AnswerStartsWithRequest() const {
            std::equal(request_.begin(), request_.end(), answer_.begin());
 }
 
+bool Exchange::EchoMayBeAFrame() const {
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < echo_.size() && i < request_.size(); ++i)
+        differing += echo_[i] != request_[i] ? 1 : 0;
+    return differing > 1;
+}
+
 bool AnswerTail::CanBeginFrame(std::uint8_t byte) {
     return StationAddress::Valid(byte);
 }
@@ -132,4 +142,19 @@ bool AnswerTail::Feed(const unsigned char* data, std::size_t len) {
 
 std::string AnswerTail::Note() const {
     return LossNotes::Followed(bytes_);
+}
+
+void DeliveryPauses::Answered(Clock::duration longest_pause) {
+    if (recent_.size() < kAnswersKept)
+        recent_.push_back(longest_pause);
+    else
+        recent_[next_] = longest_pause;
+    next_ = (next_ + 1) % kAnswersKept;
+}
+
+DeliveryPauses::Clock::duration DeliveryPauses::Longest() const {
+    Clock::duration longest = character_;
+    for (const Clock::duration pause : recent_)
+        longest = std::max(longest, pause);
+    return longest - character_;
 }

@@ -72,9 +72,16 @@ public:
     std::size_t Chunks() const { return chunks_; }
     // When the first byte past the echo came; unset while none has.
     const std::optional<Clock::time_point>& FirstByteAt() const { return first_byte_at_; }
+    // The longest wait between two chunks of the answer: how long the line's
+    // delivery held bytes back within one frame.
+    Clock::duration LongestPause() const { return longest_pause_; }
     // Whether the echo's bytes are the start of the answer (no --echo on an
     // echoing line).
     bool AnswerStartsWithRequest() const;
+    // Whether bytes that came where the echo should be may be another frame
+    // rather than the echo garbled on the line: more than one of them differs
+    // from the request.
+    bool EchoMayBeAFrame() const;
 
 private:
     std::size_t TakeEcho(const unsigned char* data, std::size_t len, std::optional<Loss>& loss);
@@ -88,6 +95,32 @@ private:
     std::vector<unsigned char> answer_;
     std::size_t chunks_ = 0;
     std::optional<Clock::time_point> first_byte_at_;
+    Clock::time_point last_chunk_at_;
+    Clock::duration longest_pause_{};
+};
+
+// How long the line may hold an answer's bytes back: an adapter that hands
+// bytes over in bursts (a USB adapter's latency timer, a gateway's packets)
+// pauses mid-frame as long, so a silence no longer than that after an
+// answer does not show that nothing follows it. The longest pause within
+// the last few answers beyond a character's own time, so that one stall of
+// the machine does not slow the line for good.
+class DeliveryPauses {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t kAnswersKept = 8;
+
+    // `character`: a byte's own time on the line, which any pause between
+    // bytes delivered one by one takes.
+    explicit DeliveryPauses(Clock::duration character) : character_(character) {}
+
+    void Answered(Clock::duration longest_pause);
+    Clock::duration Longest() const;
+
+private:
+    Clock::duration character_;
+    std::vector<Clock::duration> recent_;
+    std::size_t next_ = 0;
 };
 
 // The bytes that follow a whole answer while its record waits. A frame

@@ -86,18 +86,19 @@ void RoundTable::WriteHeader() {
 
 // When every query fails with the same message (no data yet, data too old)
 // the message is shown once across the value columns.
-void RoundTable::WriteRow(const std::string& label, int station, const VDeviceInterface& meter,
-                          std::uint64_t completed, std::uint64_t lost, const std::string& note) {
+std::string RoundTable::Values(const VDeviceInterface& meter) {
     bool all_failed_alike = false;
     const auto cells = ValueCells(meter, all_failed_alike);
-
+    if (all_failed_alike)
+        return PadRight("  " + cells[0], kValuesWidth);
     std::string values;
-    if (all_failed_alike) {
-        values = PadRight("  " + cells[0], kValuesWidth);
-    } else {
-        for (const std::string& cell : cells)
-            values += ' ' + PadLeft(cell, kValueWidth - 1);
-    }
+    for (const std::string& cell : cells)
+        values += ' ' + PadLeft(cell, kValueWidth - 1);
+    return values;
+}
+
+void RoundTable::WriteRow(const std::string& label, int station, const std::string& values,
+                          std::uint64_t completed, std::uint64_t lost, const std::string& note) {
     WriteCells(label, station, values, completed, lost, note);
 }
 

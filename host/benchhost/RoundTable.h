@@ -25,8 +25,14 @@ public:
     explicit RoundTable(std::ostream& out) : out_(out) {}
 
     void WriteHeader();
-    void WriteRow(const std::string& label, int station, const VDeviceInterface& meter,
+    // The value cells of a row, as the meter answers its queries now.
+    static std::string Values(const VDeviceInterface& meter);
+    void WriteRow(const std::string& label, int station, const std::string& values,
                   std::uint64_t completed, std::uint64_t lost, const std::string& note);
+    void WriteRow(const std::string& label, int station, const VDeviceInterface& meter,
+                  std::uint64_t completed, std::uint64_t lost, const std::string& note) {
+        WriteRow(label, station, Values(meter), completed, lost, note);
+    }
     // A row with "-" for every value: for a round whose answer the meter
     // decoded but the host dropped, whose values are no reading of it.
     void WriteRowWithoutValues(const std::string& label, int station, std::uint64_t completed,

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -234,6 +235,8 @@ TEST_F(BenchHostLineTest, AnEchoIsCheckedAndDroppedOrMisreadWithoutEcho) {
     args.insert(args.end(), {"--rounds", "3", "--interval", "0.05", "--sim-echo", "--echo",
                              "--sim-fault", "echo@2:2"});
     ASSERT_EQ(RunHost(args), 0) << err;
+    // Its last byte alone differs: the echo garbled on the line, not a frame
+    // behind station 1's answer, whose record stands.
     EXPECT_EQ(CheckOwnRecords(), (Lost{{2, 2}}));
     EXPECT_TRUE(std::regex_search(
         out, std::regex("lost: the echo 02 04 00 00 00 15 [0-9A-F ]+ does not match the "
@@ -438,33 +441,50 @@ TEST_F(BenchHostLineTest, AnAnswerJustAfterTheTimeoutIsLateAndTheRunSuggestsATim
 // Meters and lines we did not write, back to back: whatever follows an
 // answer, no record is another request's, and each costs what it says.
 TEST_F(BenchHostLineTest, CopiesNeighboursAndGlitchesNeverBecomeAnotherRoundsReading) {
+    // A following frame comes a few characters after the answer, close to
+    // where the silent interval ends it: on a loaded machine it may be seen
+    // as the answer's tail (the answer alone is lost) or in the next
+    // exchange (both are).
     struct Row {
         std::vector<std::string> faults;
-        Lost lost;
-        const char* says;  // in the lost rows
+        Lost must_lose;
+        Lost may_lose;
+        std::vector<const char*> says;  // one of them, in the lost rows
     };
+    const char* kFollowed = "more bytes followed the answer";
+    const char* kTooEarly = "lost: a whole answer ";
     const std::vector<Row> rows = {
-        // The copy lands in round 4's exchange, sooner than any answer to
-        // it could be whole: round 3's record is voided, round 4 lost.
-        {{"--sim-fault", "twice@3"}, {{3, 1}, {4, 1}}, "lost: a whole answer "},
+        // The copy follows the answer, or lands in round 4's exchange,
+        // sooner than any answer to it could be whole.
+        {{"--sim-fault", "twice@3"}, {{3, 1}}, {{3, 1}, {4, 1}}, {kFollowed, kTooEarly}},
+        {{"--sim-fault", "neighbour@3"},
+         {{3, 1}},
+         {{3, 1}, {4, 1}},
+         {kFollowed, "not station 1's address"}},
         // Later, the copy is whole in round 4's time and taken for its
-        // answer; round 4's own answer follows it into round 5's exchange,
-        // sooner than round 5's answer can be whole: round 3 stands, rounds
-        // 4 and 5 are lost.
-        {{"--sim-fault", "twice@3", "--sim-copy-gap", "40"},
-         {{4, 1}, {5, 1}},
-         "lost: more bytes followed the answer before the next request could be answered"},
+        // answer; round 4's own answer follows it: round 3 stands, round 4
+        // is lost, and round 5 when round 4's answer lands in it.
+        {{"--sim-fault", "twice@3", "--sim-copy-gap", "40"}, {{4, 1}}, {{4, 1}, {5, 1}}, {kFollowed}},
         // Round 4 sends nothing while the copy is due: the copy comes too
-        // early to be its answer, round 3 is voided by it.
+        // early to be its answer and round 3's record is voided by it.
         {{"--sim-fault", "twice@3", "--sim-fault", "busy@4", "--sim-copy-gap", "8"},
          {{3, 1}, {4, 1}},
-         "lost: a whole answer "},
-        {{"--sim-fault", "neighbour@3"}, {{3, 1}, {4, 1}}, "not station 1's address"},
+         {{3, 1}, {4, 1}},
+         {kFollowed, kTooEarly}},
+        // A USB adapter's latency timer hands bytes over in bursts: the
+        // answer queued behind a copy still voids it.
+        {{"--sim-fault", "twice@3", "--sim-copy-gap", "30", "--sim-line", "bursts=16"},
+         {},
+         {{3, 1}, {4, 1}, {5, 1}},
+         {""}},
         // An RS-485 driver's glitch after every answer costs nothing.
-        {{"--sim-line", "stray=2"}, {}, ""},
-        {{"--sim-fault", "exception@3"}, {{3, 1}}, "lost: the meter answered Modbus exception 02"},
-        {{"--sim-fault", "standard@3"}, {{3, 1}}, "lost: this meter answers in the standard 47-byte form"},
-        {{"--sim-line", "bursts"}, {}, ""},
+        {{"--sim-line", "stray=2"}, {}, {}, {""}},
+        {{"--sim-fault", "exception@3"}, {{3, 1}}, {{3, 1}}, {"lost: the meter answered Modbus exception 02"}},
+        {{"--sim-fault", "standard@3"},
+         {{3, 1}},
+         {{3, 1}},
+         {"lost: this meter answers in the standard 47-byte form"}},
+        {{"--sim-line", "bursts"}, {}, {}, {""}},
     };
     for (const Row& row : rows) {
         std::string faults;
@@ -476,8 +496,15 @@ TEST_F(BenchHostLineTest, CopiesNeighboursAndGlitchesNeverBecomeAnotherRoundsRea
         args.insert(args.end(), {"--rounds", "6", "--interval", "0"});
         args.insert(args.end(), row.faults.begin(), row.faults.end());
         ASSERT_EQ(RunHost(args), 0) << err;
-        EXPECT_EQ(CheckOwnRecords(), row.lost) << out;
-        EXPECT_NE(out.find(row.says), std::string::npos) << out;
+        const Lost lost = CheckOwnRecords();
+        EXPECT_TRUE(std::includes(lost.begin(), lost.end(), row.must_lose.begin(),
+                                  row.must_lose.end()) &&
+                    std::includes(row.may_lose.begin(), row.may_lose.end(), lost.begin(),
+                                  lost.end()))
+            << out;
+        EXPECT_TRUE(std::any_of(row.says.begin(), row.says.end(),
+                                [this](const char* says) { return out.find(says) != std::string::npos; }))
+            << out;
         ExpectLostRowsShowNoDroppedAnswer();
     }
 }
