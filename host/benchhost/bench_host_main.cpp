@@ -83,14 +83,7 @@ MeterLineup ConfigureMeters(const BenchOptions& options, const PluginLibrary& pl
 // The line as the framework reads the first meter's settings, changed by
 // the options; the answer timeout follows it unless given.
 LineSettings ChooseLine(const BenchOptions& options, const SMDSPDevice& first) {
-    LineSettings line = SerialDeviceSettings::LineFor(first.baud_rate_, first.serial_param_);
-    if (options.baud)
-        line.baud = *options.baud;
-    if (options.parity)
-        line.parity = *options.parity;
-    if (options.stop_bits)
-        line.stop_bits = *options.stop_bits;
-    return line;
+    return options.LineFrom(SerialDeviceSettings::LineFor(first.baud_rate_, first.serial_param_));
 }
 
 std::unique_ptr<SimulatedMeter> StartSimulator(const BenchOptions& options,
@@ -295,13 +288,8 @@ int Poll(const BenchOptions& given) {
     boost::asio::io_context io;
     SerialLine line(io);
     line.Open(simulator ? simulator->PortPath() : options.port, line_settings, options.link);
-    const bool network_added = options.timeout_ms == 0 && line.IsGateway();
-    if (options.timeout_ms == 0)
-        options.timeout_ms = static_cast<unsigned long>(
-            (line_settings.DefaultAnswerTimeout() + NetworkAllowance(line)).count());
-    if (options.late_limit_ms == 0)
-        options.late_limit_ms = std::min(BenchOptions::kLateLimitTimeouts * options.timeout_ms,
-                                         BenchOptions::kLongestWaitMs);
+    const bool network_added =
+        options.ResolveTimes(line_settings, NetworkAllowance(line)) && line.IsGateway();
     HistoryStore history(options.history_path, HistoryStore::Access::kReadWrite,
                          &StopSignals::Pending);
 
@@ -406,7 +394,7 @@ int Scan(const BenchOptions& options) {
         WritePollCommands(out, options, written);
     }
     out.flush();
-    return 0;
+    return static_cast<int>(ExitCode::kOk);
 }
 
 // --- end of the scan ---
@@ -426,7 +414,7 @@ int PrintHistory(const BenchOptions& options) {
         std::cout << '\n';
     }
     std::cout.flush();
-    return 0;
+    return static_cast<int>(ExitCode::kOk);
 }
 
 // " from A to B", " from A on" or " up to B", as typed.
@@ -459,7 +447,7 @@ int DrawPlot(const BenchOptions& options) {
                                                  std::to_string(data_id) + WindowText(options));
     Gnuplot().Draw(plot.Script(*HistoryPlot::FormatOf(options.plot_path)), options.plot_path);
     std::cout << "plot: " << options.plot_path << ", " << plot.Summary() << std::endl;
-    return 0;
+    return static_cast<int>(ExitCode::kOk);
 }
 
 }  // namespace
@@ -471,11 +459,11 @@ int main(int argc, char** argv) {
             BenchOptions::Parse(argc, argv, BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
         if (options.help) {
             std::cout << BenchOptions::Help(BENCH_DEFAULT_PLUGIN, BENCH_DEFAULT_SETTINGS);
-            return 0;
+            return static_cast<int>(ExitCode::kOk);
         }
         if (options.version) {
             std::cout << "bench_host " << BENCH_VERSION << " (commit " << BENCH_COMMIT << ")\n";
-            return 0;
+            return static_cast<int>(ExitCode::kOk);
         }
         if (options.dump || options.csv || !options.plot_path.empty())
             StopSignals::Release();

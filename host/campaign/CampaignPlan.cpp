@@ -1,5 +1,8 @@
 #include "CampaignPlan.h"
 
+#include "BenchOptions.h"
+#include "StationAddress.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -68,8 +71,8 @@ std::vector<CampaignMeter> DrawMeters(Draw& draw, const std::string& examples) {
     while (meters.size() < count) {
         // Neighbours now and then, so that a neighbour's answer finds its meter.
         const int station = !meters.empty() && draw.Chance(0.3)
-                                ? meters.back().station % 247 + 1
-                                : draw.Between(1, 247);
+                                ? static_cast<int>(meters.back().station % StationAddress::kHighest) + 1
+                                : draw.Between(StationAddress::kLowest, StationAddress::kHighest);
         if (taken.insert(station).second)
             meters.push_back(OwnMeter(static_cast<std::uint8_t>(station)));
     }
@@ -284,7 +287,9 @@ std::string PlannedFault::Text() const {
 }
 
 int CampaignPlan::LateLimitMs() const {
-    return late_limit_ms != 0 ? late_limit_ms : std::min(4 * timeout_ms, 60000);
+    return late_limit_ms != 0
+               ? late_limit_ms
+               : static_cast<int>(BenchOptions::DefaultLateLimitMs(static_cast<unsigned long>(timeout_ms)));
 }
 
 double CampaignPlan::LateFirstByteMs() const {

@@ -2,7 +2,10 @@
 // serial device to open, and answers Read Input Registers requests there
 // until SIGINT, SIGTERM or SIGHUP.
 #include "FaultPlan.h"
+#include "LongestWait.h"
 #include "SimulatedMeter.h"
+#include "StationAddress.h"
+#include "StopSignals.h"
 
 #include <boost/program_options.hpp>
 
@@ -42,7 +45,9 @@ po::options_description Describe(Command& command, std::vector<int>& stations, l
     described.add_options()
         ("help,h", po::bool_switch(&command.help), "show this help")
         ("station", po::value(&stations)->value_name("N"),
-         "a station address on the line, 1..247; repeat it for several meters (default 1)")
+         ("a station address on the line, " + std::to_string(StationAddress::kLowest) + ".." +
+          std::to_string(StationAddress::kHighest) +
+          "; repeat it for several meters (default 1)").c_str())
         ("baud", po::value(&command.meter.line.baud)->value_name("N"),
          "line speed: the pace of answers, and the only speed the meters hear (default 9600)")
         ("parity", po::value(&framing.parity)->value_name("none|even|odd"),
@@ -61,7 +66,8 @@ po::options_description Describe(Command& command, std::vector<int>& stations, l
         ("echo", po::bool_switch(&command.meter.echo),
          "echo every byte received, as many RS-485 adapters do")
         ("late", po::value(&late_ms)->value_name("MS"),
-         "how late a late answer comes, in ms (default 800)")
+         ("how late a late answer comes, in ms (default " +
+          std::to_string(FaultPlan::kDefaultLateDelay.count()) + ")").c_str())
         ("link", po::value(&command.link)->value_name("PATH"),
          "also make PATH a symbolic link to the serial device")
         ("verbose,v", po::bool_switch(&command.verbose), "print every request taken");
@@ -94,8 +100,10 @@ Command Parse(int argc, char** argv) {
     if (!stations.empty())
         command.meter.stations.clear();
     for (const int station : stations) {
-        if (station < 1 || station > 247)
-            throw std::invalid_argument("--station must be from 1 to 247");
+        if (station < 0 || !StationAddress::Valid(static_cast<unsigned int>(station)))
+            throw std::invalid_argument("--station must be from " +
+                                        std::to_string(StationAddress::kLowest) + " to " +
+                                        std::to_string(StationAddress::kHighest));
         command.meter.stations.push_back(static_cast<std::uint8_t>(station));
     }
     if (command.meter.line.baud < 300)
@@ -107,8 +115,9 @@ Command Parse(int argc, char** argv) {
     if (framing.stop_bits != 1 && framing.stop_bits != 2)
         throw std::invalid_argument("--stop-bits must be 1 or 2");
     command.meter.line.stop_bits = framing.stop_bits;
-    if (late_ms < 0 || late_ms > 60000)
-        throw std::invalid_argument("--late must be from 0 to 60000 ms");
+    if (late_ms < 0 || static_cast<unsigned long>(late_ms) > kLongestWaitMs)
+        throw std::invalid_argument("--late must be from 0 to " + std::to_string(kLongestWaitMs) +
+                                    " ms");
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
     for (const std::string& fault : faults)
         command.meter.faults.Add(fault);
@@ -147,11 +156,7 @@ int main(int argc, char** argv) {
         return 0;
 
     // Stop signals are taken by sigwait below, never by the serving thread.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGHUP);
+    const sigset_t stop_signals = StopSignals::Set();
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     try {
