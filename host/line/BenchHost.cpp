@@ -33,7 +33,9 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
     : io_(io), line_(line), meters_(meters), history_(history), trace_(trace), out_(out),
       options_(options),
       sink_(line, history, options.verbose,
-            {[this](const unsigned char* data, unsigned int len) { request_.assign(data, data + len); },
+            {[this](const unsigned char* data, unsigned int len) {
+                 request_.assign(data, data + len);
+             },
              [this] { decoded_ = true; }}),
       table_(out),
       statistics_(WireBudget(line.Settings(), kReadRequestLength, QVT7702::kAnswerLength)),
@@ -45,8 +47,9 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
                      options.check_checksum},
       interval_(Ticks(std::chrono::duration<double>(options.interval_seconds))),
       // The answer can only start once the request is on the line.
-      answer_timeout_(std::chrono::milliseconds(options.timeout_ms) +
-                      Ticks(line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
+      answer_timeout_(
+          std::chrono::milliseconds(options.timeout_ms) +
+          Ticks(line.Settings().CharacterTime() * static_cast<double>(kReadRequestLength))),
       policy_({exchange_line_.character, Ticks(line.Settings().SilentInterval()),
                std::chrono::milliseconds(options.timeout_ms),
                std::chrono::milliseconds(options.late_limit_ms),

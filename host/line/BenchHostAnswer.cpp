@@ -114,7 +114,8 @@ void BenchHost::SettleLateWatch() {
     statistics_.LossRenamed(RoundBook::KeyOf(meter), LossReason::kNoAnswer, LossReason::kLate);
     if (options_.verbose)
         out_ << "  "
-             << LossNotes::Late(meter.station, options_.timeout_ms, heard->bytes, heard->first_after)
+             << LossNotes::Late(meter.station, options_.timeout_ms, heard->bytes,
+                                heard->first_after)
              << '\n';
     Hint(hints_.AfterLate(heard->last_after));
 }

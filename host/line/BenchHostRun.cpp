@@ -87,8 +87,9 @@ void BenchHost::LoseWhileGone() {
         round_started_ = Clock::now();
     }
     const Clock::time_point now = Clock::now();
-    book_.Record(ExchangeEnd{current_, round_, Outcome::kLost, LossNotes::LineGone(outage_.GoneAt()),
-                             false, LossReason::kLineGone, now, now, TakeDetails()});
+    book_.Record(ExchangeEnd{current_, round_, Outcome::kLost,
+                             LossNotes::LineGone(outage_.GoneAt()), false, LossReason::kLineGone,
+                             now, now, TakeDetails()});
     ScheduleNext(now + LineOutage::kPace);
 }
 

@@ -1,6 +1,7 @@
 // The simulated meter on its own: opens a pseudo-terminal, prints the
 // serial device to open, and answers Read Input Registers requests there
 // until SIGINT, SIGTERM or SIGHUP.
+#include "BenchError.h"
 #include "FaultPlan.h"
 #include "LongestWait.h"
 #include "SimulatedMeter.h"
@@ -150,10 +151,10 @@ int main(int argc, char** argv) {
         command = Parse(argc, argv);
     } catch (const std::exception& failure) {
         std::cerr << "simulated_meter: " << failure.what() << " (see --help)" << std::endl;
-        return 2;
+        return static_cast<int>(ExitCode::kUsage);
     }
     if (command.help)
-        return 0;
+        return static_cast<int>(ExitCode::kOk);
 
     // Stop signals are taken by sigwait below, never by the serving thread.
     const sigset_t stop_signals = StopSignals::Set();
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
             ::unlink(command.link.c_str());
     } catch (const std::exception& failure) {
         std::cerr << "simulated_meter: " << failure.what() << std::endl;
-        return 1;
+        return static_cast<int>(ExitCode::kFailure);
     }
-    return 0;
+    return static_cast<int>(ExitCode::kOk);
 }
