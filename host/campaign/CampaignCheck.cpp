@@ -4,6 +4,7 @@
 
 #include "SimulatedMeter.h"
 #include "SimulatedReadings.h"
+#include "StationAddress.h"
 
 #include <algorithm>
 #include <map>
@@ -165,7 +166,7 @@ std::vector<TableRow> ParseTable(const std::string& out) {
 std::string WhoseAnswer(const CampaignPlan& plan, const MeterRecord& record) {
     std::vector<std::uint8_t> stations;
     for (const CampaignMeter& meter : plan.meters)
-        for (std::uint8_t station : {meter.station, static_cast<std::uint8_t>(meter.station % 247 + 1)})
+        for (std::uint8_t station : {meter.station, static_cast<std::uint8_t>(meter.station % StationAddress::kHighest + 1)})
             if (std::find(stations.begin(), stations.end(), station) == stations.end())
                 stations.push_back(station);
     for (std::uint8_t station : stations)

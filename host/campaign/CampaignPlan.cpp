@@ -1,5 +1,8 @@
 #include "CampaignPlan.h"
 
+#include "BenchOptions.h"
+#include "StationAddress.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -67,9 +70,10 @@ std::vector<CampaignMeter> DrawMeters(Draw& draw, const std::string& examples) {
     std::set<int> taken;
     while (meters.size() < count) {
         // Neighbours now and then, so that a neighbour's answer finds its meter.
+        const int highest = static_cast<int>(StationAddress::kHighest);
         const int station = !meters.empty() && draw.Chance(0.3)
-                                ? meters.back().station % 247 + 1
-                                : draw.Between(1, 247);
+                                ? meters.back().station % highest + 1
+                                : draw.Between(StationAddress::kLowest, highest);
         if (taken.insert(station).second)
             meters.push_back(OwnMeter(static_cast<std::uint8_t>(station)));
     }
@@ -345,7 +349,10 @@ std::string PlannedFault::Text() const {
 }
 
 int CampaignPlan::LateLimitMs() const {
-    return late_limit_ms != 0 ? late_limit_ms : std::min(4 * timeout_ms, 60000);
+    if (late_limit_ms != 0)
+        return late_limit_ms;
+    return static_cast<int>(
+        BenchOptions::DefaultLateLimitMs(static_cast<unsigned long>(timeout_ms)));
 }
 
 double CampaignPlan::LateFirstByteMs() const {

@@ -39,7 +39,7 @@ struct CampaignPlan {
     int interval_ms = 0;
     int timeout_ms = 150;
     int late_limit_ms = 0;  // 0: the bench host's default
-    int sim_late_ms = 800;
+    int sim_late_ms = static_cast<int>(FaultPlan::kDefaultLateDelay.count());
     bool echo = false;  // --sim-echo and --echo
     int copy_gap = kFollowingGapCharacters;  // --sim-copy-gap, in characters
     std::vector<PlannedFault> faults;

@@ -2,6 +2,7 @@
 // timing is drawn, the real bench_host polls the simulated line with it
 // (loading the built qvt7702.so), and what it stored, counted and printed
 // is checked against what the simulated line sent.
+#include "BenchError.h"
 #include "CampaignPlan.h"
 #include "CampaignRunner.h"
 
@@ -159,16 +160,16 @@ int main(int argc, char** argv) {
     try {
         command = Parse(argc, argv);
         if (command.help)
-            return 0;
+            return static_cast<int>(ExitCode::kOk);
         plans = PlansOf(command);
     } catch (const std::exception& failure) {
         std::cerr << "fault_campaign: " << failure.what() << " (see --help)" << std::endl;
-        return 2;
+        return static_cast<int>(ExitCode::kUsage);
     }
     if (command.plan_only) {
         for (const CampaignPlan& plan : plans)
             std::cout << plan.name << ": " << plan.Summary() << '\n';
-        return 0;
+        return static_cast<int>(ExitCode::kOk);
     }
 
     std::string scratch = command.scratch;
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
             (std::filesystem::temp_directory_path() / "fault-campaign-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             std::cerr << "fault_campaign: cannot make a scratch folder" << std::endl;
-            return 1;
+            return static_cast<int>(ExitCode::kFailure);
         }
         scratch = pattern;
     }
@@ -216,5 +217,5 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < failed.size(); ++i)
         std::cout << (i == 0 ? ": " : ", ") << failed[i];
     std::cout << std::endl;
-    return failed.empty() ? 0 : 1;
+    return static_cast<int>(failed.empty() ? ExitCode::kOk : ExitCode::kFailure);
 }

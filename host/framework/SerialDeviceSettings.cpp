@@ -1,5 +1,7 @@
 #include "SerialDeviceSettings.h"
 
+#include "StationAddress.h"
+
 std::optional<std::uint8_t> SerialDeviceSettings::StationIn(const Json::Value& settings) {
     if (!settings.isObject())
         return std::nullopt;
@@ -7,7 +9,7 @@ std::optional<std::uint8_t> SerialDeviceSettings::StationIn(const Json::Value& s
     if (!station.isInt())
         return std::nullopt;
     const int address = station.asInt();
-    if (address < kLowestStation || address > kHighestStation)
+    if (address < 0 || !StationAddress::Valid(static_cast<unsigned int>(address)))
         return std::nullopt;
     return static_cast<std::uint8_t>(address);
 }

@@ -13,11 +13,9 @@ class SerialDeviceSettings {
 public:
     // The settings key of the device's station address.
     static constexpr const char* kStationKey = "stationAddress";
-    static constexpr int kLowestStation = 1;
-    static constexpr int kHighestStation = 247;
 
     // The station named in a device's settings tree; nothing when the tree
-    // names none or names one outside 1..247 (a broadcast or reserved address).
+    // names none or names one that is no station's (StationAddress).
     static std::optional<std::uint8_t> StationIn(const Json::Value& settings);
 
     // The line a device asks for: its baud rate and its serial parameter.

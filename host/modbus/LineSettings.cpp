@@ -6,7 +6,6 @@ constexpr int kStartBits = 1;
 constexpr double kSilentCharacters = 3.5;
 constexpr int kFastLineBaud = 19200;
 constexpr std::chrono::duration<double, std::micro> kFastLineSilence{1750.0};
-constexpr int kAnswerTimeoutCharacters = 480;
 
 }  // namespace
 

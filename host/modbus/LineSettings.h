@@ -25,8 +25,9 @@ struct LineSettings {
     std::chrono::duration<double, std::micro> CharacterTime() const;
     // Quiet time that ends a Modbus RTU frame.
     std::chrono::duration<double, std::micro> SilentInterval() const;
-    // How long to wait for an answer when not told: 480 characters (500 ms
-    // at 9600 baud 8N1), in whole milliseconds rounded up.
+    // How long to wait for an answer when not told: this many characters
+    // (500 ms at 9600 baud 8N1), in whole milliseconds rounded up.
+    static constexpr int kAnswerTimeoutCharacters = 480;
     std::chrono::milliseconds DefaultAnswerTimeout() const;
     // "8N1", "8E2" and the like.
     std::string Framing() const;

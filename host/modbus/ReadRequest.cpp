@@ -27,9 +27,7 @@ ReadRequestFrame ReadRequest::Frame() const {
     frame[kFunctionByte] = kReadInputRegisters;
     PutWord(frame, kStartByte, start);
     PutWord(frame, kQuantityByte, quantity);
-    const std::uint16_t checksum = ModbusChecksum(frame.data(), kChecksumByte);
-    frame[kChecksumByte] = static_cast<unsigned char>(checksum & 0xFF);
-    frame[kChecksumByte + 1] = static_cast<unsigned char>(checksum >> 8);
+    PutModbusChecksum(frame.data(), kChecksumByte);
     return frame;
 }
 

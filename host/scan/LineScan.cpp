@@ -7,6 +7,7 @@
 #include "QVT7702.h"
 #include "ScanProbe.h"
 #include "SerialLine.h"
+#include "StopSignals.h"
 
 #include <pthread.h>
 
@@ -19,14 +20,6 @@ namespace {
 // After the framing changes, an adapter may glitch: the line is given
 // this many silent intervals before the first request, and what came is dropped.
 constexpr int kSettleIntervals = 4;
-
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&signals, signal_number);
-    return signals;
-}
 
 LineScan::Clock::duration Ticks(std::chrono::duration<double, std::micro> time) {
     return std::chrono::duration_cast<LineScan::Clock::duration>(time);
@@ -55,8 +48,9 @@ LineScan::LineScan(boost::asio::io_context& io, SerialLine& line, ScanProbe& pro
       out_(out),
       progress_(progress),
       progress_on_terminal_(progress_on_terminal),
-      stop_signals_(io, SIGINT, SIGTERM) {
-    stop_signals_.add(SIGHUP);
+      stop_signals_(io) {
+    for (const int signal_number : StopSignals::kSignals)
+        stop_signals_.add(signal_number);
 }
 
 LineScan::Clock::duration LineScan::StationWait(const LineSettings& line,
@@ -92,7 +86,7 @@ LineScan::Result LineScan::Run() {
         if (!error)
             stop_ = true;
     });
-    const sigset_t signals = StopSignals();
+    const sigset_t signals = StopSignals::Set();
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 
     Result result;

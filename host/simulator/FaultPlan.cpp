@@ -1,5 +1,7 @@
 #include "FaultPlan.h"
 
+#include "StationAddress.h"
+
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 #include <boost/lexical_cast.hpp>
@@ -65,13 +67,14 @@ std::uint8_t StationNamed(std::string& numbers, const std::string& text) {
     try {
         if (!station.empty() && station[0] != '-' && station[0] != '+') {
             const unsigned int address = boost::lexical_cast<unsigned int>(station);
-            if (address >= 1 && address <= 247)
+            if (StationAddress::Valid(address))
                 return static_cast<std::uint8_t>(address);
         }
     } catch (const boost::bad_lexical_cast&) {
     }
     throw std::invalid_argument("bad station '" + station + "' in '" + text +
-                                "' (a station address is from 1 to 247)");
+                                "' (a station address is from " + std::to_string(StationAddress::kLowest) +
+                                " to " + std::to_string(StationAddress::kHighest) + ")");
 }
 
 // "4", "2:4", "every request", "every request of station 2".

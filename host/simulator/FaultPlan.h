@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -35,8 +36,11 @@ constexpr int kMostFollowingGapCharacters = 10000;
 // numbered from 1, each station counting its own, in the order they arrive.
 class FaultPlan {
 public:
+    // How long after its request a `late` answer comes, unless set.
+    static constexpr std::chrono::milliseconds kDefaultLateDelay{800};
+
     // Adds faults from text "KIND@N[,N...]" or "KIND@S:N[,N...]", KIND one of
-    // KindList(), S a station address (1..247); "KIND@*" or "KIND@S:*" puts
+    // KindList(), S a station address (StationAddress); "KIND@*" or "KIND@S:*" puts
     // the fault into every request of the station. Without S the faults are
     // the default station's: the first one a simulated line serves. Throws
     // std::invalid_argument with a readable message on anything else, and

@@ -1,5 +1,7 @@
 #include "LineFaults.h"
 
+#include "LongestWait.h"
+
 #include <boost/lexical_cast.hpp>
 
 #include <stdexcept>
@@ -19,10 +21,12 @@ struct LineFaultName {
 // One row a kind: the help texts and the parser both read it.
 const LineFaultName kLineFaultNames[] = {
     {LineFault::kStray, "stray", "BYTES", 1, 1, 2, "1 or 2 bytes (00, FF) after every answer"},
-    {LineFault::kBabble, "babble", "MS", 100, 10, 60000, "a byte (FF) every MS ms, forever"},
+    {LineFault::kBabble, "babble", "MS", 100, 10, kLongestWaitMs,
+     "a byte (FF) every MS ms, forever"},
     {LineFault::kBursts, "bursts", "MS", 16, 1, 1000,
      "bytes held and handed over every MS ms, as an adapter's latency timer does"},
-    {LineFault::kDelay, "delay", "MS", 30, 1, 60000, "every byte MS ms later, as through a gateway"},
+    {LineFault::kDelay, "delay", "MS", 30, 1, kLongestWaitMs,
+     "every byte MS ms later, as through a gateway"},
 };
 
 const LineFaultName& Row(LineFault fault) {

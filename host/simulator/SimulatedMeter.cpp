@@ -3,6 +3,7 @@
 #include "ModbusCrc.h"
 #include "ModbusFrame.h"
 #include "SimulatedReadings.h"
+#include "StationAddress.h"
 #include "TerminalFraming.h"
 
 #include <boost/asio/buffer.hpp>
@@ -239,17 +240,13 @@ std::vector<unsigned char> SimulatedMeter::StandardAnswer(std::uint8_t station,
     const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);
     std::vector<unsigned char> bytes(block.begin(), block.begin() + kStandardLength - 2);
     bytes[2] = static_cast<unsigned char>(kStandardLength - 5);
-    const std::uint16_t crc = ModbusChecksum(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<unsigned char>(crc & 0xFF));
-    bytes.push_back(static_cast<unsigned char>(crc >> 8));
+    AppendModbusChecksum(bytes);
     return bytes;
 }
 
 std::vector<unsigned char> SimulatedMeter::ExceptionAnswer(std::uint8_t station) {
     std::vector<unsigned char> bytes = {station, kReadInputRegisters | 0x80, kExceptionCode};
-    const std::uint16_t crc = ModbusChecksum(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<unsigned char>(crc & 0xFF));
-    bytes.push_back(static_cast<unsigned char>(crc >> 8));
+    AppendModbusChecksum(bytes);
     return bytes;
 }
 
@@ -258,7 +255,7 @@ std::vector<std::vector<unsigned char>> SimulatedMeter::FramesTo(std::uint8_t st
                                                                  MeterFault fault) {
     if (fault == MeterFault::kSilent)
         return {};
-    const std::uint8_t next_station = static_cast<std::uint8_t>(station % 247 + 1);
+    const std::uint8_t next_station = static_cast<std::uint8_t>(station % StationAddress::kHighest + 1);
     if (fault == MeterFault::kWrongStation)
         station = next_station;
     const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);

@@ -26,7 +26,7 @@ struct SimulatedMeterOptions {
     // the host sends at another speed, parity or stop bits are garbage to them.
     LineSettings line;
     FaultPlan faults;
-    std::chrono::milliseconds late_delay{800};
+    std::chrono::milliseconds late_delay = FaultPlan::kDefaultLateDelay;
     int following_gap_characters = kFollowingGapCharacters;
     bool echo = false;  // the line echoes every byte sent, as many adapters do
     LineFaults line_faults;  // what the line does to every answer

@@ -98,8 +98,6 @@ std::vector<unsigned char> SimulatedReadings::AnswerBlock(std::uint8_t station,
     PutLong(block, 33, 1250000u + sequence);
     PutLong(block, 37, 310000u + sequence / 4);
 
-    const std::uint16_t crc = ModbusChecksum(block.data(), kBlockLength - 2);
-    block[kBlockLength - 2] = static_cast<unsigned char>(crc & 0xFF);
-    block[kBlockLength - 1] = static_cast<unsigned char>(crc >> 8);
+    PutModbusChecksum(block.data(), kBlockLength - 2);
     return block;
 }

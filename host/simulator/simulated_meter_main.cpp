@@ -1,8 +1,12 @@
 // The simulated meter on its own: opens a pseudo-terminal, prints the
 // serial device to open, and answers Read Input Registers requests there
 // until SIGINT, SIGTERM or SIGHUP.
+#include "BenchError.h"
 #include "FaultPlan.h"
+#include "LongestWait.h"
 #include "SimulatedMeter.h"
+#include "StationAddress.h"
+#include "StopSignals.h"
 
 #include <boost/program_options.hpp>
 
@@ -42,7 +46,9 @@ po::options_description Describe(Command& command, std::vector<int>& stations, l
     described.add_options()
         ("help,h", po::bool_switch(&command.help), "show this help")
         ("station", po::value(&stations)->value_name("N"),
-         "a station address on the line, 1..247; repeat it for several meters (default 1)")
+         ("a station address on the line, " + std::to_string(StationAddress::kLowest) + ".." +
+          std::to_string(StationAddress::kHighest) +
+          "; repeat it for several meters (default 1)").c_str())
         ("baud", po::value(&command.meter.line.baud)->value_name("N"),
          "line speed: the pace of answers, and the only speed the meters hear (default 9600)")
         ("parity", po::value(&framing.parity)->value_name("none|even|odd"),
@@ -61,7 +67,8 @@ po::options_description Describe(Command& command, std::vector<int>& stations, l
         ("echo", po::bool_switch(&command.meter.echo),
          "echo every byte received, as many RS-485 adapters do")
         ("late", po::value(&late_ms)->value_name("MS"),
-         "how late a late answer comes, in ms (default 800)")
+         ("how late a late answer comes, in ms (default " +
+          std::to_string(FaultPlan::kDefaultLateDelay.count()) + ")").c_str())
         ("copy-gap", po::value(&command.meter.following_gap_characters)->value_name("CHARS"),
          ("characters of silence before a twice fault's copy or a neighbour fault's answer, 0 "
           "to " +
@@ -100,8 +107,10 @@ Command Parse(int argc, char** argv) {
     if (!stations.empty())
         command.meter.stations.clear();
     for (const int station : stations) {
-        if (station < 1 || station > 247)
-            throw std::invalid_argument("--station must be from 1 to 247");
+        if (station < 0 || !StationAddress::Valid(static_cast<unsigned int>(station)))
+            throw std::invalid_argument("--station must be from " +
+                                        std::to_string(StationAddress::kLowest) + " to " +
+                                        std::to_string(StationAddress::kHighest));
         command.meter.stations.push_back(static_cast<std::uint8_t>(station));
     }
     if (command.meter.line.baud < 300)
@@ -113,8 +122,9 @@ Command Parse(int argc, char** argv) {
     if (framing.stop_bits != 1 && framing.stop_bits != 2)
         throw std::invalid_argument("--stop-bits must be 1 or 2");
     command.meter.line.stop_bits = framing.stop_bits;
-    if (late_ms < 0 || late_ms > 60000)
-        throw std::invalid_argument("--late must be from 0 to 60000 ms");
+    if (late_ms < 0 || static_cast<unsigned long>(late_ms) > kLongestWaitMs)
+        throw std::invalid_argument("--late must be from 0 to " + std::to_string(kLongestWaitMs) +
+                                    " ms");
     command.meter.late_delay = std::chrono::milliseconds(late_ms);
     if (command.meter.following_gap_characters < 0 ||
         command.meter.following_gap_characters > kMostFollowingGapCharacters)
@@ -151,17 +161,13 @@ int main(int argc, char** argv) {
         command = Parse(argc, argv);
     } catch (const std::exception& failure) {
         std::cerr << "simulated_meter: " << failure.what() << " (see --help)" << std::endl;
-        return 2;
+        return static_cast<int>(ExitCode::kUsage);
     }
     if (command.help)
-        return 0;
+        return static_cast<int>(ExitCode::kOk);
 
     // Stop signals are taken by sigwait below, never by the serving thread.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGHUP);
+    const sigset_t stop_signals = StopSignals::Set();
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     try {
@@ -203,7 +209,7 @@ int main(int argc, char** argv) {
             ::unlink(command.link.c_str());
     } catch (const std::exception& failure) {
         std::cerr << "simulated_meter: " << failure.what() << std::endl;
-        return 1;
+        return static_cast<int>(ExitCode::kFailure);
     }
-    return 0;
+    return static_cast<int>(ExitCode::kOk);
 }

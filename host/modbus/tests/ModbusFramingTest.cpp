@@ -80,4 +80,18 @@ TEST(ModbusFramingTest, ReaderFindsRequestsAmongNoiseAndOtherFrames) {
     EXPECT_EQ(reader.Feed(kMeterPoll.data() + 5, 3).size(), 1u);
 }
 
+// Closing a frame writes the checksum low byte first, whether into the two
+// bytes after the frame or appended to it: the exception answer of station
+// 1 to Read Input Registers, illegal data address, is 01 84 02 C2 C1.
+TEST(ModbusFramingTest, ClosingAFrameAppendsItsChecksumLowByteFirst) {
+    std::vector<unsigned char> exception = {0x01, 0x84, 0x02};
+    AppendModbusChecksum(exception);
+    EXPECT_EQ(exception, (std::vector<unsigned char>{0x01, 0x84, 0x02, 0xC2, 0xC1}));
+
+    std::vector<unsigned char> poll = kMeterPoll;
+    poll[6] = poll[7] = 0;
+    PutModbusChecksum(poll.data(), 6);
+    EXPECT_EQ(poll, kMeterPoll);
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 #include "LineHints.h"
 
-#include "BenchOptions.h"
+#include "LongestWait.h"
 
 #include <algorithm>
 
@@ -11,7 +11,7 @@ namespace {
 unsigned long SuggestedTimeout(std::chrono::milliseconds measured) {
     constexpr unsigned long kStep = 50;
     const unsigned long wanted = static_cast<unsigned long>(measured.count()) * 5 / 4;
-    return std::min((wanted / kStep + 1) * kStep, BenchOptions::kLongestWaitMs);
+    return std::min((wanted / kStep + 1) * kStep, kLongestWaitMs);
 }
 
 }  // namespace

@@ -20,6 +20,10 @@ sigset_t StopSet() {
 
 }  // namespace
 
+sigset_t StopSignals::Set() {
+    return StopSet();
+}
+
 void StopSignals::Hold() {
     const sigset_t set = StopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);

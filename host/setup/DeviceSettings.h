@@ -8,14 +8,14 @@
 // A meter's settings file: the JSON tree handed to the device at
 // configuration, with the device's data id under "dataId" (a number) for the
 // framework's own initialisation and, optionally, its station address under
-// "stationAddress" (1..247) for the framework's Modbus settings reader.
+// "stationAddress" (a StationAddress) for the framework's Modbus settings reader.
 // Everything else in it is the device's.
 class DeviceSettings {
 public:
     // Throws BenchError (settings) when the path is a directory or a device,
     // the file cannot be read, does not parse (JsonCpp's message, with line
     // and column; text after the JSON value counts as an error), lacks a
-    // usable "dataId" or names a station outside 1..247 (null included).
+    // usable "dataId" or names no valid station (StationAddress; null included).
     // A pipe is read as its writer sends; a stop signal while it waits for
     // one throws StopRequested.
     static DeviceSettings Load(const std::string& path);

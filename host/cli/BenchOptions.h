@@ -4,7 +4,9 @@
 #include "LineFaults.h"
 #include "LineSettings.h"
 #include "LinkOptions.h"
+#include "LongestWait.h"
 
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -23,11 +25,12 @@ struct BenchOptions {
     unsigned long timeout_ms = 0;  // 0: the line's default (LineSettings)
     // A minute is far beyond any meter's answer, and keeps deadlines on the
     // clock's range: no wait of the bench host is longer.
-    static constexpr unsigned long kLongestWaitMs = 60000;
+    static constexpr unsigned long kLongestWaitMs = ::kLongestWaitMs;
     // How long after its request an answer may still come: after a request
     // that drew no answer the line is left quiet until then. 0: that many
     // answer timeouts, at most the longest wait.
     static constexpr unsigned long kLateLimitTimeouts = 4;
+    static unsigned long DefaultLateLimitMs(unsigned long timeout_ms);
     unsigned long late_limit_ms = 0;
     // Unset: what the framework makes of the first meter's own settings.
     // A speed within the bounds that the port has no setting for is the
@@ -53,7 +56,7 @@ struct BenchOptions {
     static constexpr long long kHighestDataId = std::numeric_limits<std::uint32_t>::max();
     bool help = false;
     FaultPlan simulator_faults;
-    unsigned long simulator_late_ms = 800;
+    unsigned long simulator_late_ms = FaultPlan::kDefaultLateDelay.count();
     int simulator_copy_gap = kFollowingGapCharacters;
     bool simulator_echo = false;
     LineFaults simulator_line;
@@ -62,13 +65,22 @@ struct BenchOptions {
     // meters put where a scan has to find them.
     bool version = false;
     bool scan = false;
-    std::vector<std::uint8_t> scan_stations;  // empty: every station, 1 to 247
+    std::vector<std::uint8_t> scan_stations;  // empty: every station (StationAddress)
     std::vector<LineSettings> scan_framings;  // empty: the common ones (LineChoices)
     std::string write_settings_dir;           // empty: no settings written
     std::vector<std::uint8_t> simulator_stations;  // empty: the meters' own stations
     std::optional<LineSettings> simulator_framing;  // unset: the line's own
     LinkOptions link;
-    static constexpr unsigned long kLongestPauseMs = 60000;
+    static constexpr unsigned long kLongestPauseMs = kLongestWaitMs;
+
+    // The line the options ask for, starting from `driver_line`, what the
+    // framework makes of the first meter's own settings.
+    LineSettings LineFrom(LineSettings driver_line) const;
+    // The defaults that follow from the line once it is open: the answer
+    // timeout from its framing and `network_allowance` (a gateway's round
+    // trip), the late limit from the answer timeout. Whether the answer
+    // timeout was worked out here.
+    bool ResolveTimes(const LineSettings& line, std::chrono::milliseconds network_allowance);
 
     // Throws BenchError (usage) on anything it cannot take.
     static BenchOptions Parse(int argc, const char* const* argv, const std::string& default_plugin,

@@ -21,7 +21,7 @@ namespace {
 // The printed table's two decimals, so both carry the same numbers.
 constexpr unsigned kDecimals = 2;
 
-// Far more than the statistics of a line of 247 meters (some 200 kB): a
+// Far more than the statistics of a line of as many meters as it has stations (some 200 kB): a
 // larger file is something else, and is not read whole to find out.
 constexpr off_t kLargestStatisticsFile = 4 << 20;
 

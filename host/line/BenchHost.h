@@ -2,10 +2,14 @@
 
 #include "BenchSink.h"
 #include "Exchange.h"
+#include "LateWatch.h"
 #include "LineHints.h"
-#include "LossReason.h"
+#include "LineOutage.h"
+#include "LinePolicy.h"
 #include "MeterLineup.h"
+#include "PendingRecord.h"
 #include "PollStatistics.h"
+#include "RoundBook.h"
 #include "RoundTable.h"
 
 #include <boost/asio/io_context.hpp>
@@ -17,7 +21,6 @@
 #include <cstdint>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -36,32 +39,7 @@ struct BenchOptions;
 // What reaches the meter is judged first (Exchange): the echo, the station
 // address, an answer too early to be this request's, the checksum. A
 // decoded answer's record is held until the line shows it was this
-// request's; the rule, once:
-//
-//   A Modbus answer does not say which request it answers. An answer is a
-//   request's own when it came after the request could be heard and
-//   nothing that may be another answer follows it. So a record is stored
-//   once the line has stayed quiet after its answer (stray bytes that
-//   cannot begin a frame aside), or once the next request's answer is
-//   whole in its own time; bytes that may begin a frame right after it
-//   (within the silent interval and the longest pause the line's delivery
-//   has shown within an answer), a next answer that begins or is whole too
-//   early to be the next request's, or bytes where the next request's echo
-//   should be that are not it, drop it.
-//   A station whose exchange was lost owes an answer, and keeps owing it
-//   until one of its own answers has been confirmed by the line staying
-//   silent for the answer timeout after it; other stations' exchanges do
-//   not settle it. After a request that drew nothing at all, nothing is
-//   sent to any station until the late limit has passed; after any other
-//   loss, or bytes outside an exchange, the host doubts the line: the next
-//   request waits for the answer timeout's silence, and the next answer is
-//   confirmed the same way.
-//
-// One case remains that no host can tell: a whole, valid frame of a station
-// (an answer later than the late limit, a copy of an earlier answer, its
-// answer to another station's request) that lands in that station's next
-// exchange in the time its answer could, when the meter sends nothing of
-// its own for that request.
+// request's (LinePolicy states the rule, PendingRecord holds the record).
 //
 // SIGINT, SIGTERM and SIGHUP (StopSignals, held from the start of main)
 // stop at once, cutting an exchange short; so do a stop while a record waits
@@ -85,8 +63,8 @@ public:
     // line or the history fails, after writing the summary.
     void Run();
 
-    std::uint64_t Completed() const { return completed_; }
-    std::uint64_t Lost() const { return lost_; }
+    std::uint64_t Completed() const { return book_.Completed(); }
+    std::uint64_t Lost() const { return book_.Lost(); }
 
 private:
     enum class Phase {
@@ -94,45 +72,20 @@ private:
         kAwaitingAnswer,  // request sent, bytes go to the meter
         kAnswered,        // the whole answer decoded, its record held, the line watched
     };
-    enum class Outcome { kCompleted, kLost, kStopped };
+    using Outcome = RoundBook::Outcome;
+    using ExchangeEnd = RoundBook::ExchangeEnd;
     enum class Ending { kDone, kStopped, kFailed };
-
-    // How one exchange ended: all a round's bookkeeping needs.
-    struct ExchangeEnd {
-        std::size_t meter;
-        std::uint64_t round;
-        Outcome outcome;
-        std::string reason;  // empty for a completed exchange
-        bool decoded_but_dropped;
-        LossReason loss_reason;  // for a lost exchange
-        Clock::time_point request_end;
-        Clock::time_point answer_end;  // of a completed one: its last byte's arrival
-        std::vector<std::string> details;  // --verbose lines of the exchange
-        // The row's values as the meter gave them when the exchange ended:
-        // a record confirmed later is shown with its own.
-        std::string values;
-    };
-
-    // A completed exchange whose record waits for the line to show that
-    // its answer was its request's.
-    struct Pending {
-        ExchangeEnd end;
-        BenchSink::Held records;
-        AnswerTail tail;
-    };
+    enum class MeterTook { kMore, kDecoded, kEnded };
 
     MeterLineup::Meter& Current() { return meters_.At(current_); }
     void LoadNewestRecord(MeterLineup::Meter& meter);
     void ScheduleExchange(Clock::time_point at);
-    Clock::duration QuietBeforeRequest() const;
-    bool InDoubt(std::uint8_t station) const;
     void BeginExchange();
     void NoteQuietWait(Clock::time_point now);
     void Receive();
     void OnReceived(unsigned char* data, std::size_t len);
     void TakeExchangeBytes(unsigned char* data, std::size_t len, Clock::time_point at);
     void JudgeNextAnswerStart(Clock::time_point at);
-    enum class MeterTook { kMore, kDecoded, kEnded };
     MeterTook GiveToMeter(unsigned char* data, std::size_t len);
     void Answered(const unsigned char* tail, std::size_t len);
     void WatchAnswered(std::uint64_t exchange);
@@ -141,26 +94,21 @@ private:
     void SettleLateWatch();
     void CommitPending();
     void DropPending(const std::string& note);
-    void WatchPending();
     void FinishIfDone();
     void Lose(LossReason reason, const std::string& note);
     void EndExchange(Outcome outcome, const std::string& note);
     ExchangeEnd EndOf(Outcome outcome, const std::string& note, bool decoded_but_dropped);
-    void Record(const ExchangeEnd& end);
-    void CountForStatistics(const ExchangeEnd& end);
     void Hint(const std::optional<std::string>& hint);
-    void WriteStatistics(Ending ending, std::ostream& report);
     void ScheduleNext(Clock::time_point not_before = Clock::time_point());
     void OnLineGone();
-    void TryReopenLater();
     void LoseWhileGone();
     void OnStopSignal();
     void Finish(Ending ending);
     void WriteSummary(Ending ending, std::ostream& report);
+    void WriteStatistics(Ending ending, std::ostream& report);
     std::ostream& Report();
     std::vector<std::string> TakeDetails();
-    void ShowDetails(const std::vector<std::string>& details);
-    void ShowDetails() { ShowDetails(TakeDetails()); }
+    void ShowDetails() { book_.ShowDetails(TakeDetails()); }
 
     boost::asio::io_context& io_;
     SerialLine& line_;
@@ -173,52 +121,33 @@ private:
     RoundTable table_;
     PollStatistics statistics_;
     LineHints hints_;
+    RoundBook book_;
     boost::asio::steady_timer round_timer_;
     boost::asio::steady_timer answer_timer_;
-    boost::asio::steady_timer pending_timer_;
-    boost::asio::steady_timer reopen_timer_;
     boost::asio::posix::stream_descriptor stop_signals_;
     Exchange::Line exchange_line_;
-    DeliveryPauses delivery_pauses_;
     Clock::duration interval_;
     Clock::duration answer_timeout_;
-    Clock::duration settle_time_;
-    Clock::duration late_limit_;
+    LinePolicy policy_;
+    LineOutage outage_;
+    PendingRecord pending_;
+    LateWatch late_watch_;
 
     std::uint64_t round_ = 0;
     std::size_t current_ = 0;  // the meter of the exchange in progress or next
-    std::uint64_t completed_ = 0;
-    std::uint64_t lost_ = 0;
-    std::uint64_t cut_round_ = 0;
     std::uint64_t dropped_bytes_ = 0;
     std::uint64_t exchange_number_ = 0;
     Phase phase_ = Phase::kIdle;
-    bool doubtful_ = false;
-    std::set<std::uint8_t> owing_;  // stations whose answer is owed
     bool stop_requested_ = false;
     bool rounds_done_ = false;  // the last round is over; a pending record still waits
     bool finished_ = false;
     Clock::time_point round_started_;
-    Clock::time_point request_sent_;
-    Clock::time_point owed_until_;  // an unanswered request's answer may come until then
     Clock::time_point last_activity_;
     std::optional<Clock::time_point> quiet_wait_since_;  // a request waiting for a quiet line
     std::optional<Exchange> exchange_;
+    std::vector<unsigned char> request_;  // as the meter sent it
+    bool decoded_ = false;                // the meter published a record
     std::optional<AnswerTail> answer_tail_;  // while Answered
     BenchSink::Held answered_records_;       // while Answered
     Clock::time_point answer_end_;
-    // After an exchange without an answer, until the late limit: what came.
-    struct LateWatch {
-        std::size_t meter;
-        Clock::time_point request_end;
-        std::size_t bytes;
-        Clock::time_point first_at;
-        Clock::time_point last_at;
-    };
-    std::optional<LateWatch> late_watch_;
-    std::optional<Pending> pending_;
-    std::optional<Clock::time_point> gone_since_;  // while the line is away
-    std::string gone_at_;                          // its wall-clock time
-    std::uint64_t outages_ = 0;
-    Clock::duration outage_total_{};
 };

@@ -124,7 +124,7 @@ private:
 };
 
 // The bytes that follow a whole answer while its record waits. A frame
-// starts with a station address (1..247): such a byte may begin another
+// starts with a station address (StationAddress): such a byte may begin another
 // answer (a copy, a neighbour's, the one queued behind a late answer) and
 // voids the record. A byte that cannot begin a frame (0, 248..255) is a
 // glitch of the line, such as an RS-485 driver switching off; a few of them

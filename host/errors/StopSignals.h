@@ -16,6 +16,8 @@
 class StopSignals {
 public:
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    // kSignals as a signal set.
+    static sigset_t Set();
 
     // The first thing main does, before any thread is started.
     static void Hold();

@@ -2,6 +2,7 @@
 
 #include "BenchError.h"
 #include "SerialDeviceSettings.h"
+#include "StationAddress.h"
 #include "StopRequested.h"
 #include "StopSignals.h"
 
@@ -109,8 +110,8 @@ void CheckStation(const std::string& path, const Json::Value& tree) {
     writer["indentation"] = "";
     Fail(path, std::string("\"") + SerialDeviceSettings::kStationKey +
                    "\" must be a whole number from " +
-                   std::to_string(SerialDeviceSettings::kLowestStation) + " to " +
-                   std::to_string(SerialDeviceSettings::kHighestStation) + ", not " +
+                   std::to_string(StationAddress::kLowest) + " to " +
+                   std::to_string(StationAddress::kHighest) + ", not " +
                    Json::writeString(writer, station));
 }
 

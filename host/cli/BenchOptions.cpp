@@ -4,6 +4,7 @@
 #include "GatewayAddress.h"
 #include "HistoryPlot.h"
 #include "LineChoices.h"
+#include "QVT7702.h"
 #include "StationAddress.h"
 
 #include <boost/program_options.hpp>
@@ -34,7 +35,7 @@ struct RawOptions {
     long long rounds = 0;
     long long timeout_ms = 0;
     long long late_limit_ms = 0;
-    long long late_ms = 800;
+    long long late_ms = FaultPlan::kDefaultLateDelay.count();
     long long copy_gap = kFollowingGapCharacters;
     long long data_id = 0;
     long long baud = 0;
@@ -190,7 +191,7 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "(default: the built-in simulated line)")
         ("baud", po::value(&raw.baud)->value_name("N"),
          ("line speed, " + Range(BenchOptions::kLowestBaud, BenchOptions::kHighestBaud) +
-          " (default: the driver's, 9600)").c_str())
+          " (default: the driver's, " + std::to_string(QVT7702::kBaudRate) + ")").c_str())
         ("parity", po::value(&raw.parity)->value_name("none|even|odd"),
          "parity bit (default none, from the driver's serial parameter)")
         ("stop-bits", po::value(&raw.stop_bits)->value_name("1|2"), "stop bits (default 1)")
@@ -215,7 +216,10 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
          "stop after N rounds, N at least 1 (default: poll until Ctrl-C)")
         ("timeout", po::value(&raw.timeout_ms)->value_name("MS"),
          ("how long to wait for an answer, in ms, 1 to " + kLongestWait +
-          " (default 480 characters of the line: 500 at 9600 baud 8N1)").c_str())
+          " (default " + std::to_string(LineSettings::kAnswerTimeoutCharacters) +
+          " characters of the line: " + std::to_string(LineSettings{}.DefaultAnswerTimeout().count()) +
+          " at " + std::to_string(LineSettings{}.baud) + " baud " + LineSettings{}.Framing() +
+          ")").c_str())
         ("late-limit", po::value(&raw.late_limit_ms)->value_name("MS"),
          ("how long after its request a meter's answer may still come, in ms, 1 to " +
           kLongestWait +
@@ -247,7 +251,8 @@ po::options_description Describe(BenchOptions& options, RawOptions& raw) {
           FaultPlan::KindList()).c_str())
         ("sim-late", po::value(&raw.late_ms)->value_name("MS"),
          ("simulated line: how late a late answer comes, in ms, 0 to " + kLongestWait +
-          " (default 800)").c_str())
+          " (default " + std::to_string(FaultPlan::kDefaultLateDelay.count()) +
+          ")").c_str())
         ("sim-copy-gap", po::value(&raw.copy_gap)->value_name("CHARS"),
          ("simulated line: characters of silence before a twice fault's copy or a neighbour "
           "fault's answer, 0 to " +
@@ -480,4 +485,29 @@ std::string BenchOptions::Help(const std::string& default_plugin,
          << "             " << Status(ExitCode::kNothingRead)
          << " no exchange completed: every one the run ended was lost.\n";
     return text.str();
+}
+
+unsigned long BenchOptions::DefaultLateLimitMs(unsigned long timeout_ms) {
+    return std::min(kLateLimitTimeouts * timeout_ms, kLongestWaitMs);
+}
+
+LineSettings BenchOptions::LineFrom(LineSettings driver_line) const {
+    if (baud)
+        driver_line.baud = *baud;
+    if (parity)
+        driver_line.parity = *parity;
+    if (stop_bits)
+        driver_line.stop_bits = *stop_bits;
+    return driver_line;
+}
+
+bool BenchOptions::ResolveTimes(const LineSettings& line,
+                                std::chrono::milliseconds network_allowance) {
+    const bool timeout_resolved = timeout_ms == 0;
+    if (timeout_resolved)
+        timeout_ms =
+            static_cast<unsigned long>((line.DefaultAnswerTimeout() + network_allowance).count());
+    if (late_limit_ms == 0)
+        late_limit_ms = DefaultLateLimitMs(timeout_ms);
+    return timeout_resolved;
 }

@@ -19,9 +19,6 @@ public:
         std::string settings_path;
         std::uint8_t station = 0;
         std::uint32_t data_id = 0;
-        // The driver's values are those of an answer the host dropped,
-        // until a round of the meter completes: no row shows them.
-        bool holds_dropped_answer = false;
     };
 
     // Takes a configured meter. Throws BenchError (line) naming both

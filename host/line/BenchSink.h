@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,19 @@ class SerialLine;
 // While records are held, what the meter publishes and stores is kept back
 // (TakeHeld()) until the host knows the answer was its request's: then
 // Commit() counts and stores them; dropped, they are neither.
+//
+// The round loop learns what the meter did as it calls out (Events), not
+// from the sink's counters.
 class BenchSink : public FrameworkSink {
 public:
-    BenchSink(SerialLine& line, HistoryStore& history, bool verbose);
+    struct Events {
+        // The meter handed a request to the line.
+        std::function<void(const unsigned char* data, unsigned int len)> sent;
+        // The meter published a record: it decoded an answer.
+        std::function<void()> published;
+    };
+
+    BenchSink(SerialLine& line, HistoryStore& history, bool verbose, Events events);
     ~BenchSink() override;
     BenchSink(const BenchSink&) = delete;
     BenchSink& operator=(const BenchSink&) = delete;
@@ -54,13 +65,7 @@ public:
 
     // Verbose lines (published records) since the last call.
     std::vector<std::string> TakeNotes();
-    // The last request sent, as hex and as bytes.
-    const std::string& LastRequest() const { return last_request_; }
-    const std::vector<unsigned char>& LastRequestBytes() const { return last_request_bytes_; }
 
-    // Every record the meter published, held ones included: a round's
-    // answer was decoded when this grows.
-    std::uint64_t DecodedCount() const { return decoded_; }
     std::uint64_t PublishedCount() const { return published_; }
     std::uint64_t HistoryCount() const { return history_rows_; }
     // Records the meter asked to store that are not in the history: the
@@ -74,12 +79,10 @@ private:
     SerialLine& line_;
     HistoryStore& history_;
     bool verbose_;
+    Events events_;
     FrameworkSink* replaced_;
     std::exception_ptr failure_;
     std::vector<std::string> notes_;
-    std::string last_request_;
-    std::vector<unsigned char> last_request_bytes_;
-    std::uint64_t decoded_ = 0;
     std::uint64_t published_ = 0;
     std::uint64_t history_rows_ = 0;
     std::uint64_t not_stored_ = 0;

@@ -22,15 +22,19 @@ std::string LocalTimeNow() {
 
 }  // namespace
 
-BenchSink::BenchSink(SerialLine& line, HistoryStore& history, bool verbose)
-    : line_(line), history_(history), verbose_(verbose), replaced_(FrameworkSink::Install(this)) {}
+BenchSink::BenchSink(SerialLine& line, HistoryStore& history, bool verbose, Events events)
+    : line_(line),
+      history_(history),
+      verbose_(verbose),
+      events_(std::move(events)),
+      replaced_(FrameworkSink::Install(this)) {}
 
 BenchSink::~BenchSink() {
     FrameworkSink::Install(replaced_);
 }
 
 void BenchSink::Published(SMDVDevice&, int data_id, const unsigned char* data, unsigned int len) {
-    ++decoded_;
+    events_.published();
     if (holding_)
         ++held_.published;
     else
@@ -79,8 +83,7 @@ void BenchSink::Commit(Held held) {
 void BenchSink::Transmit(SMDSPDevice&, const unsigned char* data, unsigned int len) {
     if (failure_)
         return;
-    last_request_ = HexText(data, len);
-    last_request_bytes_.assign(data, data + len);
+    events_.sent(data, len);
     try {
         line_.Write(data, len);
     } catch (...) {
