@@ -49,8 +49,8 @@ public:
             return;
         pid_ = fork();
         if (pid_ == 0) {
-            if (chdir(directory.c_str()) != 0)
-                _exit(127);
+            // The output files first: `directory` may be relative to where
+            // the caller runs.
             if (output == Output::kPipe) {
                 close(out_pipe[0]);
                 if (dup2(out_pipe[1], STDOUT_FILENO) < 0)
@@ -60,6 +60,8 @@ public:
                 Redirect(OutputPath(directory, program, getpid(), "stdout"), STDOUT_FILENO);
             }
             Redirect(OutputPath(directory, program, getpid(), "stderr"), STDERR_FILENO);
+            if (chdir(directory.c_str()) != 0)
+                _exit(127);
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(program.c_str()));
             for (const std::string& arg : args)
@@ -155,10 +157,16 @@ public:
         return false;
     }
 
-    void Signal(int number) { kill(pid_, number); }
+    void Signal(int number) {
+        if (pid_ > 0)
+            kill(pid_, number);
+    }
 
-    // Exit status, or 128 + the signal that ended it.
+    // Exit status, or 128 + the signal that ended it; 127, as for a program
+    // that could not be run, when no process could be started.
     int Wait() {
+        if (pid_ <= 0)
+            return 127;
         int status = 0;
         waitpid(pid_, &status, 0);
         exited_ = true;
@@ -168,6 +176,8 @@ public:
     // Exit status as Wait() gives it, or nothing when the process is still
     // running after `limit` (it is then killed).
     std::optional<int> WaitFor(std::chrono::milliseconds limit) {
+        if (pid_ <= 0)
+            return 127;
         const auto give_up = std::chrono::steady_clock::now() + limit;
         int status = 0;
         while (waitpid(pid_, &status, WNOHANG) == 0) {
