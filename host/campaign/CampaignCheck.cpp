@@ -1,25 +1,15 @@
 #include "CampaignCheck.h"
 
 #include "BenchError.h"
-
+#include "RecordCheck.h"
 #include "SimulatedMeter.h"
-#include "SimulatedReadings.h"
 #include "StationAddress.h"
 
 #include <algorithm>
 #include <map>
-#include <regex>
 #include <sstream>
 
 namespace {
-
-bool Carries(const MeterRecord& record, std::uint8_t station, std::uint32_t answer) {
-    const SimulatedReadings::Words sent = SimulatedReadings::WordsOf(station, answer);
-    for (int i = 0; i < MeterRecord::kWordCount; ++i)
-        if (record.Word(i) != static_cast<float>(sent[i]))
-            return false;
-    return true;
-}
 
 std::string ExchangeText(int station, std::uint32_t request) {
     return "station " + std::to_string(station) + " request " + std::to_string(request);
@@ -32,11 +22,11 @@ struct MeterRows {
     int stopped = 0;
 };
 
-std::map<int, MeterRows> RowsByStation(const std::vector<TableRow>& rows) {
+std::map<int, MeterRows> RowsByStation(const std::vector<RoundRow>& rows) {
     std::map<int, MeterRows> by_station;
-    int done = 0;
-    int lost = 0;
-    for (const TableRow& row : rows) {
+    std::uint64_t done = 0;
+    std::uint64_t lost = 0;
+    for (const RoundRow& row : rows) {
         MeterRows& meter = by_station[row.station];
         if (row.done > done)
             meter.completed.push_back(row.round);
@@ -68,7 +58,7 @@ void CheckRecords(const CampaignPlan& plan, const std::map<int, MeterRows>& rows
                                     std::to_string(records.size()) + " records stored"});
         for (std::size_t i = 0; i < std::min(records.size(), completed.size()); ++i) {
             const MeterRecord& record = *records[i];
-            if (record.DataId() == meter.data_id && Carries(record, meter.station, completed[i]))
+            if (record.DataId() == meter.data_id && CarriesAnswer(record, meter.station, completed[i]))
                 continue;
             std::ostringstream text;
             text << ExchangeText(meter.station, completed[i]) << " stored "
@@ -148,21 +138,6 @@ void CheckStatistics(const CampaignPlan& plan, const Expectation& expected,
 
 }  // namespace
 
-std::vector<TableRow> ParseTable(const std::string& out) {
-    std::vector<TableRow> rows;
-    std::istringstream lines(out);
-    std::string line;
-    // Round, time, station, the values (decimals, "-" or a query's
-    // message), the two counters, a note.
-    const std::regex row("^ *([0-9]+)  [0-9:]{8} +([0-9]+) .*? +([0-9]+) +([0-9]+)(?:  (.*))?$");
-    std::smatch found;
-    while (std::getline(lines, line))
-        if (std::regex_match(line, found, row))
-            rows.push_back({static_cast<std::uint32_t>(std::stoul(found[1])), std::stoi(found[2]),
-                            std::stoi(found[3]), std::stoi(found[4]), found[5]});
-    return rows;
-}
-
 std::string WhoseAnswer(const CampaignPlan& plan, const MeterRecord& record) {
     std::vector<std::uint8_t> stations;
     for (const CampaignMeter& meter : plan.meters)
@@ -172,7 +147,7 @@ std::string WhoseAnswer(const CampaignPlan& plan, const MeterRecord& record) {
     for (std::uint8_t station : stations)
         for (std::uint32_t first : {0u, SimulatedMeter::kNeighbourAnswerOffset})
             for (std::uint32_t answer = first + 1; answer <= first + plan.rounds + 5; ++answer)
-                if (Carries(record, station, answer))
+                if (CarriesAnswer(record, station, answer))
                     return "station " + std::to_string(station) + "'s answer " +
                            std::to_string(answer);
     return "no answer the line sent";
@@ -213,7 +188,7 @@ std::vector<Finding> CheckRun(const CampaignPlan& plan, const Expectation& expec
     if (run.integrity != "ok")
         findings.push_back({Finding::Kind::kIntegrity, "integrity check: " + run.integrity});
 
-    const std::vector<TableRow> table = ParseTable(run.out);
+    const std::vector<RoundRow> table = ReadPollRows(run.out);
     if (!run.stopped && table.size() != plan.rounds * plan.meters.size())
         findings.push_back({Finding::Kind::kCounts,
                             std::to_string(table.size()) + " rows for " +

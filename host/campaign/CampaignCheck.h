@@ -3,6 +3,7 @@
 #include "CampaignExpectation.h"
 #include "CampaignPlan.h"
 #include "MeterRecord.h"
+#include "RunOutput.h"
 
 #include <json/value.h>
 
@@ -11,18 +12,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// One exchange's row of the bench host's table.
-struct TableRow {
-    std::uint32_t round = 0;
-    int station = 0;
-    int done = 0;  // the completed counter after it
-    int lost = 0;  // the lost counter after it
-    std::string note;
-};
-
-// The rows of the polling rounds, in order.
-std::vector<TableRow> ParseTable(const std::string& out);
 
 // What a bench host run of a plan left.
 struct RunResult {

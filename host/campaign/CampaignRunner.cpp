@@ -2,79 +2,46 @@
 
 #include "BenchError.h"
 #include "HistoryStore.h"
+#include "ToolProcess.h"
 
 #include <json/reader.h>
 #include <sqlite3.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 namespace {
 
 struct ProcessEnd {
     int status = -1;  // exit status, or 128 + the signal that ended it
     bool stopped = false;
+    std::string out;
+    std::string err;
 };
 
-int StatusOf(int wait_status) {
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-}
-
-// Runs the program in `folder`, its output in stdout.txt and stderr.txt
-// there; past `limit` it gets SIGTERM, as Ctrl-C would, and SIGKILL 10 s
-// after that.
+// Runs the program in `folder`, its output kept there; past `limit` it
+// gets SIGTERM, as Ctrl-C would, and SIGKILL 10 s after that.
 ProcessEnd RunProcess(const std::string& program, const std::vector<std::string>& args,
                       const std::string& folder, std::chrono::milliseconds limit) {
-    const std::string out = folder + "/stdout.txt";
-    const std::string err = folder + "/stderr.txt";
-    const pid_t pid = fork();
-    if (pid < 0)
-        return {};
-    if (pid == 0) {
-        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out_fd < 0 || err_fd < 0 || dup2(out_fd, STDOUT_FILENO) < 0 ||
-            dup2(err_fd, STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0)
-            _exit(127);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    ToolProcess process(program, args, folder);
     ProcessEnd end;
-    const auto started = std::chrono::steady_clock::now();
-    auto kill_at = started + limit;
-    int signal_number = SIGTERM;
-    int wait_status = 0;
-    while (waitpid(pid, &wait_status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= kill_at) {
-            kill(pid, signal_number);
-            end.stopped = true;
-            signal_number = SIGKILL;
-            kill_at = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::optional<int> status = process.WaitFor(limit);
+    if (!status) {
+        end.stopped = true;
+        process.Signal(SIGTERM);
+        status = process.WaitFor(std::chrono::seconds(10));
     }
-    end.status = StatusOf(wait_status);
+    if (!status) {
+        process.Signal(SIGKILL);
+        status = process.Wait();
+    }
+    end.status = *status;
+    end.out = process.Stdout();
+    end.err = process.Stderr();
     return end;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 std::optional<Json::Value> ReadJson(const std::string& path) {
@@ -176,13 +143,13 @@ PlanReport RunPlan(const CampaignPlan& plan, const CampaignTools& tools, const s
         const ProcessEnd end = RunProcess(tools.bench_host, args, folder, limit);
         run.status = end.status;
         run.stopped = end.stopped;
-        run.out = ReadFile(folder + "/stdout.txt");
-        run.err = ReadFile(folder + "/stderr.txt");
+        run.out = end.out;
+        run.err = end.err;
         run.statistics = ReadJson(statistics);
         ReadHistory(history, run);
 
         report.findings = CheckRun(plan, expected, run);
-        report.exchanges = ParseTable(run.out).size();
+        report.exchanges = ReadPollRows(run.out).size();
         report.lost = run.statistics ? (*run.statistics)["line"]["rounds_lost"].asUInt64() : 0;
         report.stored = run.records.size();
         report.stopped = run.stopped;

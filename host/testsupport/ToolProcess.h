@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -24,8 +25,10 @@ struct ToolRun {
 };
 
 // One run of a tool as its own process, in a working directory of the
-// test's choosing, with standard output and error kept in files there (or
-// standard output into a pipe the test reads and may close).
+// caller's choosing, with standard output and error kept in files of its
+// own there (or standard output into a pipe the caller reads and may close).
+// Free of any test framework: the fault campaign runs the bench host with
+// it too.
 class ToolProcess {
 public:
     enum class Output { kFile, kPipe };
@@ -40,27 +43,25 @@ public:
 
     ToolProcess(const std::string& program, const std::vector<std::string>& args,
                 const std::string& directory, Output output = Output::kFile)
-        : program_(program), out_path_(directory + "/stdout.txt"),
-          err_path_(directory + "/stderr.txt") {
-        // What an earlier run left there is never taken for this one's.
-        std::ofstream(out_path_, std::ios::trunc).close();
-        std::ofstream(err_path_, std::ios::trunc).close();
+        : program_(program) {
         int out_pipe[2] = {-1, -1};
         if (output == Output::kPipe && pipe2(out_pipe, O_CLOEXEC) != 0)
             return;
         pid_ = fork();
         if (pid_ == 0) {
-            if (chdir(directory.c_str()) != 0)
-                _exit(127);
+            // The output files first: `directory` may be relative to where
+            // the caller runs.
             if (output == Output::kPipe) {
                 close(out_pipe[0]);
                 if (dup2(out_pipe[1], STDOUT_FILENO) < 0)
                     _exit(127);
                 close(out_pipe[1]);
             } else {
-                Redirect(out_path_, STDOUT_FILENO);
+                Redirect(OutputPath(directory, program, getpid(), "stdout"), STDOUT_FILENO);
             }
-            Redirect(err_path_, STDERR_FILENO);
+            Redirect(OutputPath(directory, program, getpid(), "stderr"), STDERR_FILENO);
+            if (chdir(directory.c_str()) != 0)
+                _exit(127);
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(program.c_str()));
             for (const std::string& arg : args)
@@ -69,10 +70,23 @@ public:
             execv(program.c_str(), argv.data());
             _exit(127);
         }
+        // Each run's output is its own: a second tool run in the same folder,
+        // alongside or after this one, never writes over what this one printed.
+        out_path_ = OutputPath(directory, program, pid_, "stdout");
+        err_path_ = OutputPath(directory, program, pid_, "stderr");
         if (output == Output::kPipe) {
             close(out_pipe[1]);
             out_pipe_ = out_pipe[0];
         }
+    }
+
+    // Whether a file name is one a run's output was kept in.
+    static bool IsOutputFile(const std::string& name) {
+        for (const char* end : {".stdout.txt", ".stderr.txt"})
+            if (name.size() > std::strlen(end) &&
+                name.compare(name.size() - std::strlen(end), std::string::npos, end) == 0)
+                return true;
+        return false;
     }
 
     ~ToolProcess() {
@@ -143,10 +157,16 @@ public:
         return false;
     }
 
-    void Signal(int number) { kill(pid_, number); }
+    void Signal(int number) {
+        if (pid_ > 0)
+            kill(pid_, number);
+    }
 
-    // Exit status, or 128 + the signal that ended it.
+    // Exit status, or 128 + the signal that ended it; 127, as for a program
+    // that could not be run, when no process could be started.
     int Wait() {
+        if (pid_ <= 0)
+            return 127;
         int status = 0;
         waitpid(pid_, &status, 0);
         exited_ = true;
@@ -156,6 +176,8 @@ public:
     // Exit status as Wait() gives it, or nothing when the process is still
     // running after `limit` (it is then killed).
     std::optional<int> WaitFor(std::chrono::milliseconds limit) {
+        if (pid_ <= 0)
+            return 127;
         const auto give_up = std::chrono::steady_clock::now() + limit;
         int status = 0;
         while (waitpid(pid_, &status, WNOHANG) == 0) {
@@ -182,6 +204,14 @@ public:
     std::string Stderr() const { return Read(err_path_); }
 
 private:
+    // "bench_host.4711.stdout.txt": the program's name and the process's id.
+    static std::string OutputPath(const std::string& directory, const std::string& program,
+                                  pid_t pid, const char* stream) {
+        const std::size_t slash = program.rfind('/');
+        const std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
+        return directory + "/" + name + "." + std::to_string(pid) + "." + stream + ".txt";
+    }
+
     static void Redirect(const std::string& path, int target) {
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0 || dup2(fd, target) < 0)

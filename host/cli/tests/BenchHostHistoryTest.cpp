@@ -1,11 +1,9 @@
 // The bench host's history as a user meets it: someone reading the file
 // during a run, a file that is not the bench host's, a file that cannot be
 // written, and a history holding records that are not this device's.
-#include "HistoryStore.h"
-#include "MeterRecord.h"
-#include "ScratchDirectory.h"
+#include "BenchHostTest.h"
+#include "RunOutput.h"
 #include "SimulatedReadings.h"
-#include "ToolProcess.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -20,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <thread>
 
 namespace {
@@ -99,37 +96,14 @@ private:
     bool set_ = false;
 };
 
-class BenchHostHistoryTest : public ::testing::Test {
+class BenchHostHistoryTest : public BenchHostTest {
 protected:
-    int RunHost(const std::vector<std::string>& args) {
-        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, WithHistory(args), scratch.Path());
-        out = std::move(run.out);
-        err = std::move(run.err);
-        return run.status;
-    }
-
-    std::vector<std::string> WithHistory(std::vector<std::string> args) const {
-        args.insert(args.end(), {"--history", History()});
-        return args;
-    }
-
-    std::string History() const { return scratch.File("history.sqlite"); }
-
-    std::vector<HistoryRow> Rows() const {
-        return HistoryStore(History(), HistoryStore::Access::kReadOnly).All();
-    }
+    std::vector<HistoryRow> Rows() const { return StoredRows(); }
 
     // Checks that a refused history left nothing of a run behind.
     void ExpectRefusedBeforeTheFirstPoll(const std::string& cause) {
-        EXPECT_EQ(RunHost({"--rounds", "1", "--interval", "0"}), 6);
-        EXPECT_NE(err.find(cause), std::string::npos) << err;
-        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
-        EXPECT_EQ(out, "") << "nothing polled";
+        ExpectRefused({{"--rounds", "1", "--interval", "0"}, 6, cause}, true);
     }
-
-    ScratchDirectory scratch;
-    std::string out;
-    std::string err;
 };
 
 TEST_F(BenchHostHistoryTest, AReaderHoldingATransactionNeverHoldsUpARun) {
@@ -153,10 +127,9 @@ TEST_F(BenchHostHistoryTest, AReaderHoldingATransactionNeverHoldsUpARun) {
     EXPECT_EQ(host.Wait(), 0) << host.Stderr();
     EXPECT_EQ(host.Stderr(), "");
     EXPECT_NE(host.Stdout().find("done: 100 rounds, "), std::string::npos) << host.Stdout();
-    std::smatch stored;
-    const std::string summary = host.Stdout();
-    ASSERT_TRUE(std::regex_search(summary, stored, std::regex("([0-9]+) completed")));
-    EXPECT_EQ(Rows().size(), std::stoul(stored[1])) << "every completed round is stored";
+    const std::optional<RunSummary> summary = ReadSummary(host.Stdout());
+    ASSERT_TRUE(summary.has_value()) << host.Stdout();
+    EXPECT_EQ(Rows().size(), summary->completed) << "every completed round is stored";
 }
 
 TEST_F(BenchHostHistoryTest, AnotherProgramsDatabaseIsRefusedBeforeTheFirstPollAndKeptAsItWas) {
@@ -211,10 +184,15 @@ TEST_F(BenchHostHistoryTest, RestartReloadsOnlyARecordOfThisDevice) {
     EXPECT_NE(out.find(skipped_short), std::string::npos) << out;
     EXPECT_NE(out.find(skipped_other), std::string::npos) << out;
     EXPECT_LT(out.find(skipped_short), out.find(skipped_other)) << "newest first";
-    const std::regex cache_row("\ncache  [0-9:]{8} +1  ([0-9.]+) .*newest record from history");
-    std::smatch row;
-    ASSERT_TRUE(std::regex_search(out, row, cache_row)) << out;
-    EXPECT_EQ(row[1], Volts(SimulatedReadings::WordsOf(2)[4])) << "the newest of this device";
+    const std::vector<RoundRow> shown = ReadRoundRows(out);
+    const auto cache_row = std::find_if(shown.begin(), shown.end(),
+                                        [](const RoundRow& row) { return row.IsCache(); });
+    ASSERT_NE(cache_row, shown.end()) << out;
+    const RoundRow& cache = *cache_row;
+    EXPECT_EQ(cache.station, 1);
+    EXPECT_NE(cache.note.find("newest record from history"), std::string::npos) << out;
+    ASSERT_FALSE(cache.values.empty()) << out;
+    EXPECT_EQ(cache.values[0], Volts(SimulatedReadings::WordsOf(2)[4])) << "the newest of this device";
 
     // The reload stored the device's own record again, under its own data id.
     const std::vector<HistoryRow> rows = Rows();

@@ -4,6 +4,7 @@
 // its title and one path of move-to (M) and line-to (L) commands, the first
 // piece its key sample, each further M a new piece of its line.
 #include "BenchError.h"
+#include "BenchHostTest.h"
 #include "BulkHistory.h"
 #include "Gnuplot.h"
 #include "HistoryPlot.h"
@@ -12,8 +13,8 @@
 #include "ScratchDirectory.h"
 #include "SimulatedReadings.h"
 #include "StoredTime.h"
+#include "TextPattern.h"
 #include "TimeAxis.h"
-#include "ToolProcess.h"
 #include "TrendGaps.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 namespace {
@@ -85,16 +85,26 @@ std::string ReadFile(const std::string& path) {
 // The number of points in each piece of a path, without the key sample. An
 // M at the point the piece ended on continues it.
 std::vector<std::size_t> PiecePoints(const std::string& commands) {
-    static const std::regex command(R"(([ML])([-0-9.]+,[-0-9.]+))");
+    const auto number_at = [&commands](std::size_t at) {
+        return commands.find_first_not_of("-0123456789.", at);
+    };
     std::vector<std::size_t> pieces;
     std::string last;
-    for (auto it = std::sregex_iterator(commands.begin(), commands.end(), command);
-         it != std::sregex_iterator(); ++it) {
-        if ((*it)[1] == "L")
+    for (std::size_t at = commands.find_first_of("ML"); at != std::string::npos;
+         at = commands.find_first_of("ML", at + 1)) {
+        // A command: its letter, then "x,y".
+        const std::size_t comma = number_at(at + 1);
+        if (comma == at + 1 || comma == std::string::npos || commands[comma] != ',')
+            continue;
+        const std::size_t end = std::min(number_at(comma + 1), commands.size());
+        if (end == comma + 1)
+            continue;
+        const std::string point = commands.substr(at + 1, end - at - 1);
+        if (commands[at] == 'L')
             ++pieces.back();
-        else if ((*it)[2] != last)
+        else if (point != last)
             pieces.push_back(1);
-        last = (*it)[2];
+        last = point;
     }
     EXPECT_FALSE(pieces.empty() || pieces.front() != 2) << "key sample in " << commands;
     return pieces.empty() ? pieces : std::vector<std::size_t>(pieces.begin() + 1, pieces.end());
@@ -103,12 +113,36 @@ std::vector<std::size_t> PiecePoints(const std::string& commands) {
 // Each series' line pieces by its title. A series' group runs to the next
 // one's; its own line is the path in its key sample's colour.
 std::map<std::string, std::vector<std::size_t>> SeriesOf(const std::string& svg) {
-    static const std::regex series(
-        R"rx(<g id="gnuplot_plot_\w+" >[\s\S]*?<text>([^<]*)</text>[\s\S]*?<path stroke='rgb[^']*'\s*d='([^']*)')rx");
     std::map<std::string, std::vector<std::size_t>> drawn;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), series);
-         it != std::sregex_iterator(); ++it)
-        EXPECT_TRUE(drawn.emplace((*it)[1], PiecePoints((*it)[2])).second) << (*it)[1];
+    const std::string group = "<g id=\"gnuplot_plot_";
+    for (std::size_t at = svg.find(group); at != std::string::npos; at = svg.find(group, at)) {
+        at += group.size();
+        const std::size_t id_end = svg.find('"', at);
+        if (id_end == std::string::npos || svg.compare(id_end, 3, "\" >") != 0)
+            continue;
+        const std::size_t title = svg.find("<text>", id_end);
+        const std::size_t title_end = svg.find("</text>", title);
+        if (title_end == std::string::npos)
+            break;
+        // The first path in a colour whose stroke is followed by its commands.
+        std::size_t d = std::string::npos;
+        for (std::size_t path = svg.find("<path stroke='rgb", title_end);
+             path != std::string::npos && d == std::string::npos;
+             path = svg.find("<path stroke='rgb", path + 1)) {
+            const std::size_t stroke_end = svg.find('\'', path + 14);
+            const std::size_t next = svg.find_first_not_of(" \t\r\n", stroke_end + 1);
+            if (stroke_end != std::string::npos && next != std::string::npos &&
+                svg.compare(next, 3, "d='") == 0)
+                d = next;
+        }
+        if (d == std::string::npos)
+            break;
+        const std::string name = svg.substr(title + 6, title_end - title - 6);
+        const std::size_t d_end = svg.find('\'', d + 3);
+        EXPECT_TRUE(drawn.emplace(name, PiecePoints(svg.substr(d + 3, d_end - d - 3))).second)
+            << name;
+        at = d_end;
+    }
     return drawn;
 }
 
@@ -191,11 +225,17 @@ TEST(HistoryPlotTest, EachSeriesDrawsItsOwnSignalAndOnlyItsDevicesReadableRecord
     EXPECT_EQ(plot.Summary(), "data id 1201: 4 records stored 2026-12-08 14:00:00.000 to "
                               "2026-12-08 14:00:03.000, 0 gaps");
     const std::string script = plot.Script(HistoryPlot::Format::kSvg);
-    static const std::regex clause(R"rx(\$trend using 1:(\d+) with \w+ linetype \d+ title "([^"]*)")rx");
     std::map<std::string, int> column_of;
-    for (auto it = std::sregex_iterator(script.begin(), script.end(), clause);
-         it != std::sregex_iterator(); ++it)
-        column_of[(*it)[2]] = std::stoi((*it)[1]);
+    const std::string clause = "$trend using 1:";
+    for (std::size_t at = script.find(clause); at != std::string::npos;
+         at = script.find(clause, at + 1)) {
+        const std::optional<TextPattern::Pieces> found = TextPattern::Whole(
+            "$trend using 1:# with * linetype # title \"*\"*",
+            script.substr(at, script.find('\n', at) - at));
+        if (found && found->at(1).find_first_of(" ,") == std::string::npos &&
+            found->at(3).find('"') == std::string::npos)
+            column_of[found->at(3)] = std::stoi(found->at(0));
+    }
     ASSERT_EQ(column_of.size(), kSeries.size()) << script;
 
     std::istringstream block(script.substr(script.find("$trend << EOD\n") + 14));
@@ -385,21 +425,9 @@ TEST(GnuplotTest, AFailingDrawingLeavesTheImageThatWasThereAndNothingBeside) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 2);
 }
 
-class BenchHostPlotTest : public ::testing::Test {
+class BenchHostPlotTest : public BenchHostTest {
 protected:
-    int RunHost(const std::vector<std::string>& args) {
-        std::vector<std::string> all = {"--history", "h.sqlite"};
-        all.insert(all.end(), args.begin(), args.end());
-        ToolProcess host(BENCH_HOST, all, scratch_.Path());
-        const std::optional<int> status = host.WaitFor(std::chrono::seconds(60));
-        out_ = host.Stdout();
-        err_ = host.Stderr();
-        return status.value_or(-1);
-    }
-
-    ScratchDirectory scratch_;
-    std::string out_;
-    std::string err_;
+    BenchHostPlotTest() : BenchHostTest({"--history", "h.sqlite"}) {}
 };
 
 // Rounds lost at the start, in the middle, two in a row, at the end, none.
@@ -407,45 +435,45 @@ TEST_F(BenchHostPlotTest, EverySeriesIsTitledAndBreaksWhereRoundsWereLost) {
     const std::pair<std::vector<int>, std::vector<std::size_t>> cases[] = {
         {{}, {12}}, {{5}, {4, 7}}, {{2, 8, 9}, {1, 5, 3}}, {{4, 11}, {3, 6, 1}}};
     for (const auto& [lost, pieces] : cases) {
-        std::filesystem::remove(scratch_.File("h.sqlite"));
+        std::filesystem::remove(scratch.File("h.sqlite"));
         const std::vector<HistoryRow> rows = RoundsWithLost(12, lost);
-        Store(scratch_.File("h.sqlite"), rows);
+        Store(scratch.File("h.sqlite"), rows);
 
-        ASSERT_EQ(RunHost({"--plot", "trend.svg"}), 0) << err_;
+        ASSERT_EQ(RunHost({"--plot", "trend.svg"}), 0) << err;
         const std::size_t gaps = pieces.size() - 1;
-        EXPECT_EQ(out_, "plot: trend.svg, data id 1201: " + std::to_string(rows.size()) +
+        EXPECT_EQ(out, "plot: trend.svg, data id 1201: " + std::to_string(rows.size()) +
                             " records stored " + rows.front().stored_at + " to " +
                             rows.back().stored_at + ", " + std::to_string(gaps) +
                             (gaps == 1 ? " gap\n" : " gaps\n"));
-        const auto drawn = SeriesOf(ReadFile(scratch_.File("trend.svg")));
+        const auto drawn = SeriesOf(ReadFile(scratch.File("trend.svg")));
         EXPECT_EQ(drawn.size(), kSeries.size());
         for (const auto& series : kSeries)  // a one-record piece: a point, no line
             EXPECT_EQ(drawn.count(series.first) ? drawn.at(series.first) : std::vector<std::size_t>{},
                       pieces)
                 << series.first;
     }
-    ASSERT_EQ(RunHost({"--plot", "Trend.PNG"}), 0) << err_;
-    EXPECT_EQ(ReadFile(scratch_.File("Trend.PNG")).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    ASSERT_EQ(RunHost({"--plot", "Trend.PNG"}), 0) << err;
+    EXPECT_EQ(ReadFile(scratch.File("Trend.PNG")).substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 TEST_F(BenchHostPlotTest, ADataIdWithoutHistoryIsAClearError) {
-    Store(scratch_.File("h.sqlite"), {Row(kDataId, 0, 1.0), Row(kDataId, 1, 2.0)});
+    Store(scratch.File("h.sqlite"), {Row(kDataId, 0, 1.0), Row(kDataId, 1, 2.0)});
     EXPECT_EQ(RunHost({"--plot", "trend.svg", "--data-id", "77"}), 6);
-    EXPECT_EQ(err_, "bench_host: history file h.sqlite holds no records of data id 77; "
+    EXPECT_EQ(err, "bench_host: history file h.sqlite holds no records of data id 77; "
                     "it holds data id 1201\n");
-    EXPECT_FALSE(std::filesystem::exists(scratch_.File("trend.svg")));
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("trend.svg")));
 
-    Store(scratch_.File("h.sqlite"), {Row(77, 0, 3.0)});
+    Store(scratch.File("h.sqlite"), {Row(77, 0, 3.0)});
     EXPECT_EQ(RunHost({"--plot", "trend.svg"}), 2);
-    EXPECT_EQ(err_, "bench_host: history file h.sqlite holds data ids 77, 1201: "
+    EXPECT_EQ(err, "bench_host: history file h.sqlite holds data ids 77, 1201: "
                     "choose one with --data-id\n");
-    EXPECT_EQ(RunHost({"--plot", "trend.svg", "--data-id", "77"}), 0) << err_;
-    EXPECT_NE(out_.find("data id 77: 1 record stored"), std::string::npos) << out_;
+    EXPECT_EQ(RunHost({"--plot", "trend.svg", "--data-id", "77"}), 0) << err;
+    EXPECT_NE(out.find("data id 77: 1 record stored"), std::string::npos) << out;
 
-    std::filesystem::remove(scratch_.File("h.sqlite"));
-    Store(scratch_.File("h.sqlite"), {});
+    std::filesystem::remove(scratch.File("h.sqlite"));
+    Store(scratch.File("h.sqlite"), {});
     EXPECT_EQ(RunHost({"--plot", "empty.svg"}), 6);
-    EXPECT_EQ(err_, "bench_host: history file h.sqlite holds no records\n");
+    EXPECT_EQ(err, "bench_host: history file h.sqlite holds no records\n");
 }
 
 TEST_F(BenchHostPlotTest, PlotOptionsThatCannotBeTakenAreUsageErrors) {
@@ -457,23 +485,23 @@ TEST_F(BenchHostPlotTest, PlotOptionsThatCannotBeTakenAreUsageErrors) {
     };
     for (const auto& args : refused) {
         EXPECT_EQ(RunHost(args), 2) << args.back();
-        EXPECT_NE(err_.find("(see --help)"), std::string::npos) << err_;
+        EXPECT_NE(err.find("(see --help)"), std::string::npos) << err;
     }
-    EXPECT_FALSE(std::filesystem::exists(scratch_.File("h.sqlite")));
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("h.sqlite")));
 }
 
 TEST_F(BenchHostPlotTest, AWindowOfLocalTimesIsDrawnOrRefusedInWords) {
-    Store(scratch_.File("h.sqlite"), RoundsWithLost(12, {}));  // 14:00:01 to 14:00:12
+    Store(scratch.File("h.sqlite"), RoundsWithLost(12, {}));  // 14:00:01 to 14:00:12
     EXPECT_EQ(RunHost({"--plot", "w.svg", "--from", "2026-12-08 14:00:05", "--to",
                        "2026-12-08 14:00:08"}),
               0)
-        << err_;
-    EXPECT_EQ(out_, "plot: w.svg, data id 1201: 4 records stored 2026-12-08 14:00:05.000 to "
+        << err;
+    EXPECT_EQ(out, "plot: w.svg, data id 1201: 4 records stored 2026-12-08 14:00:05.000 to "
                     "2026-12-08 14:00:08.000, 0 gaps\n");
     EXPECT_EQ(RunHost({"--plot", "w.svg", "--from", "2026-12-08", "--to", "2026-12-08"}), 0);
-    EXPECT_NE(out_.find(": 12 records stored"), std::string::npos) << "the whole day: " << out_;
+    EXPECT_NE(out.find(": 12 records stored"), std::string::npos) << "the whole day: " << out;
     EXPECT_EQ(RunHost({"--plot", "w.svg", "--from", "2026-12-09"}), 6);
-    EXPECT_EQ(err_, "bench_host: history file h.sqlite holds no readable meter records of data "
+    EXPECT_EQ(err, "bench_host: history file h.sqlite holds no readable meter records of data "
                     "id 1201 from 2026-12-09 on\n");
 
     const std::string times = "a local time such as \"2026-12-08 20:00\" or a date such as "
@@ -490,13 +518,13 @@ TEST_F(BenchHostPlotTest, AWindowOfLocalTimesIsDrawnOrRefusedInWords) {
         {{"--plot", "t.svg", "--from", "2026-12-08 20:00", "--to", "2026-12-08 19:59:59"},
          "--from must come before --to, not '2026-12-08 20:00' and '2026-12-08 19:59:59'"},
     };
-    std::filesystem::remove(scratch_.File("h.sqlite"));
+    std::filesystem::remove(scratch.File("h.sqlite"));
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(RunHost(args), 2) << args.back();
-        EXPECT_EQ(err_, "bench_host: " + message + " (see --help)\n");
+        EXPECT_EQ(err, "bench_host: " + message + " (see --help)\n");
     }
-    EXPECT_FALSE(std::filesystem::exists(scratch_.File("h.sqlite")));
-    EXPECT_FALSE(std::filesystem::exists(scratch_.File("t.svg")));
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("h.sqlite")));
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("t.svg")));
 }
 
 }  // namespace

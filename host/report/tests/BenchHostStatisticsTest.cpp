@@ -1,17 +1,16 @@
 // The statistics block and the --stats-json file of real runs: the bench
 // host's own process, the real qvt7702.so, the simulated line.
-#include "LineSettings.h"
-#include "ScratchDirectory.h"
+#include "BenchHostTest.h"
+#include "RunOutput.h"
 #include "JsonFile.h"
+#include "LineSettings.h"
 #include "StatisticsFigurePaths.h"
-#include "ToolProcess.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/value.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,7 +18,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -30,58 +28,21 @@ constexpr const char* kReasonLabels[] = {"no answer",     "short",         "too 
                                          "wrong station", "echo mismatch", "noise",
                                          "bad checksum"};
 
-// The printed statistics: one row of cells per label, one cell per meter
-// and the line's last.
-using StatisticsTable = std::map<std::string, std::vector<std::string>>;
+using StatisticsTable = StatisticsCells;
 
-class BenchHostStatisticsTest : public ::testing::Test {
+class BenchHostStatisticsTest : public BenchHostTest {
 protected:
-    int RunHost(std::vector<std::string> args) {
-        args.insert(args.end(), {"--history", scratch.File("history.sqlite")});
-        ToolRun run = ToolProcess::RunToEnd(BENCH_HOST, args, scratch.Path());
-        out = std::move(run.out);
-        err = std::move(run.err);
-        return run.status;
-    }
-
-    // The rows after the "statistics over" heading and its two header lines;
-    // a label is everything before the last `columns` words.
-    StatisticsTable Table(std::size_t columns) const {
-        StatisticsTable table;
-        const std::size_t heading = out.find("\nstatistics over ");
-        if (heading == std::string::npos)
-            return table;
-        std::istringstream lines(out.substr(heading + 1));
-        std::string line;
-        for (int skipped = 0; skipped < 3; ++skipped)
-            std::getline(lines, line);
-        while (std::getline(lines, line)) {
-            std::istringstream words(line);
-            std::vector<std::string> cells;
-            for (std::string word; words >> word;)
-                cells.push_back(word);
-            if (cells.size() <= columns)
-                continue;
-            std::string label;
-            for (std::size_t i = 0; i + columns < cells.size(); ++i)
-                label += (label.empty() ? "" : " ") + cells[i];
-            table[label].assign(cells.end() - static_cast<long>(columns), cells.end());
-        }
-        return table;
-    }
+    // The printed statistics: one row of cells per label, one cell per
+    // meter and the line's last.
+    StatisticsTable Table() const { return ReadStatisticsTable(out); }
 
     // The line's column as numbers; "-" (no completed round) as nothing.
     static std::optional<double> LineCell(const StatisticsTable& table, const std::string& label) {
         const auto row = table.find(label);
-        if (row == table.end() || row->second.back() == "-")
+        if (row == table.end() || row->second.empty() || row->second.back() == "-")
             return std::nullopt;
         return std::stod(row->second.back());
     }
-
-
-    ScratchDirectory scratch;
-    std::string out;
-    std::string err;
 };
 
 // ---------------------------------------------------------------------------
@@ -119,13 +80,11 @@ TEST_P(KnownFaultsTest, EachFaultCountsOnceUnderItsReason) {
         return true;
     };
     StatisticsTable table;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        std::filesystem::remove(scratch.File("history.sqlite"));
-        ASSERT_EQ(RunHost(args), 0) << err;
-        table = Table(2);
-        if (matches(table))
-            break;
-    }
+    UntilTheLoadAllows([&] {
+        EXPECT_EQ(RunHost(args), 0) << err;
+        table = Table();
+        return matches(table);
+    });
     EXPECT_EQ(LineCell(table, "requests sent"), kRounds) << out;
     EXPECT_EQ(LineCell(table, "rounds completed"), kRounds - expected_lost) << out;
     EXPECT_EQ(LineCell(table, "rounds lost"), expected_lost) << out;
@@ -179,7 +138,7 @@ TEST_P(ResponseTimeTest, NoAnswerBeatsTheLinesPaceOrOutlastsTheTimeout) {
     const double timeout_ms = static_cast<double>(line.DefaultAnswerTimeout().count());
     ASSERT_EQ(RunHost({"--rounds", "6", "--interval", "0", "--baud", std::to_string(baud)}), 0)
         << err;
-    const StatisticsTable table = Table(2);
+    const StatisticsTable table = Table();
     ASSERT_TRUE(LineCell(table, "response min ms").has_value()) << out;
     const double fastest = (kAnswerCharacters + kSilentCharacters) * character_ms;
     EXPECT_GE(*LineCell(table, "response min ms"), fastest - 0.01) << out;
@@ -221,7 +180,7 @@ TEST_F(BenchHostStatisticsTest, JsonFileCarriesThePrintedNumbersForEachMeterAndT
                        "--stats-json", json}),
               0)
         << err;
-    const StatisticsTable table = Table(4);
+    const StatisticsTable table = Table();
     const Json::Value root = ReadJsonFile(json);
     ASSERT_EQ(root["meters"].size(), 3u);
     for (Json::ArrayIndex i = 0; i < 3; ++i) {
@@ -244,32 +203,8 @@ TEST_F(BenchHostStatisticsTest, JsonFileCarriesThePrintedNumbersForEachMeterAndT
 }
 
 // ---------------------------------------------------------------------------
-// Every ending prints the statistics; a bad file is refused before polling
-
-TEST_F(BenchHostStatisticsTest, AStopSignalPrintsAndWritesTheStatisticsAfterTheSummary) {
-    const std::string json = scratch.File("stats.json");
-    ToolProcess host(BENCH_HOST,
-                     {"--interval", "0.05", "--timeout", "30000", "--sim-fault", "silent@2",
-                      "--history", scratch.File("history.sqlite"), "--stats-json", json},
-                     scratch.Path());
-    ASSERT_TRUE(host.WaitForOutput("    1  ", std::chrono::seconds(10))) << host.Stdout();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // round 2 is waiting
-    host.Signal(SIGTERM);
-    const std::optional<int> status = host.WaitFor(std::chrono::seconds(10));
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 0) << host.Stderr();
-    out = host.Stdout();
-    const std::size_t summary = out.find("stopped: 1 round, 1 completed, 0 lost");
-    const std::size_t statistics = out.find("\nstatistics over ");
-    ASSERT_NE(summary, std::string::npos) << out;
-    EXPECT_GT(statistics, summary) << out;
-    const StatisticsTable table = Table(2);
-    EXPECT_EQ(LineCell(table, "requests sent"), 2.0) << out;
-    EXPECT_EQ(LineCell(table, "rounds completed"), 1.0);
-    EXPECT_EQ(LineCell(table, "rounds lost"), 0.0);
-    EXPECT_EQ(LineCell(table, "exchanges stopped"), 1.0);
-    EXPECT_EQ(ReadJsonFile(json)["line"]["exchanges_stopped"].asUInt(), 1u);
-}
+// Every ending prints the statistics (a stop's: StopSignalTest); a bad file
+// is refused before polling
 
 // Each parity is written as itself, never as the other one, in the
 // banner's framing and in the JSON file alike.
@@ -286,7 +221,7 @@ TEST_F(BenchHostStatisticsTest, EachParityIsNamedAsItselfInTheJsonFile) {
         EXPECT_EQ(ReadJsonFile(json)["line_settings"]["parity"].asString(), parity);
         EXPECT_EQ(ReadJsonFile(json)["line"]["rounds_completed"].asUInt(), 1u)
             << parity << ": the simulated meter answers at that parity";
-        std::filesystem::remove(scratch.File("history.sqlite"));
+        RemoveHistory();
     }
 }
 

@@ -2,6 +2,7 @@
 // rates against the wire limit; and the JSON against the printed table.
 #include "BenchError.h"
 #include "PollStatistics.h"
+#include "RunOutput.h"
 #include "ScratchDirectory.h"
 #include "JsonFile.h"
 #include "StatisticsFigurePaths.h"
@@ -170,22 +171,8 @@ TEST(PollStatisticsTest, LostExchangeLeavesNoResponseTimeBehind) {
 }
 
 // The table's cells by row label and column: label -> one cell per meter, the line last.
-std::map<std::string, std::vector<std::string>> TableCells(const std::string& text) {
-    std::map<std::string, std::vector<std::string>> cells;
-    std::istringstream lines(text);
-    std::string line;
-    for (int skip = 0; skip < 3 && std::getline(lines, line); ++skip) {
-    }
-    while (std::getline(lines, line)) {
-        const std::size_t label_end = line.find("  ", line.find_first_not_of(' '));
-        std::string label = line.substr(0, label_end);
-        label.erase(0, label.find_first_not_of(' '));
-        std::istringstream values(line.substr(label_end));
-        std::string value;
-        while (values >> value)
-            cells[label].push_back(value);
-    }
-    return cells;
+StatisticsCells TableCells(const std::string& text) {
+    return ReadStatisticsTable(text);
 }
 
 TEST_F(KnownRun, JsonFileCarriesTheNumbersOfTheTable) {

@@ -2,6 +2,7 @@
 // failure, and only a failure shared by every column is shown once.
 #include "MeterRecord.h"
 #include "RoundTable.h"
+#include "RunOutput.h"
 #include "VDeviceInterface.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +153,50 @@ TEST(RoundTableHeaderTest, EachValueColumnNamesItsUnitAboveItsValues) {
         EXPECT_EQ(row.find(value) + std::strlen(value), at + 1 + heading.size())
             << heading << " ends where its value ends:\n" << header << '\n' << row;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// What the table writes, the reader the tests and the fault campaign judge
+// runs by reads back: every kind of row, the header and a summary line
+// between them passed over.
+TEST(RoundTableReadBackTest, EveryRowReadsBackAsWritten) {
+    std::ostringstream out;
+    RoundTable table(out);
+    table.WriteHeader();
+    ScriptedMeter meter;
+    table.WriteRow("cache", 1, meter, 1, 0, "newest record from history, stored 2026-12-08");
+    ScriptedMeter not_ready;
+    for (const char* key : MeterRecord::SignalKeys())
+        not_ready.Fail(key, kNotReady);
+    table.WriteRow("12", 247, not_ready, 1, 1, "lost: 58 more bytes followed the answer 7 3");
+    table.WriteRowWithoutValues("13", 2, 1, 2, "lost: 12 34");
+    out << "done: 13 rounds, 1 completed, 2 lost; 1 records published, 1 stored in h.sqlite\n";
+    table.WriteRow("100000", 3, meter, 12345, 7, "");
+
+    const std::vector<RoundRow> rows = ReadRoundRows(out.str());
+    ASSERT_EQ(rows.size(), 4u) << out.str();
+    EXPECT_TRUE(rows[0].IsCache());
+    EXPECT_EQ(rows[0].round, 0u);
+    EXPECT_EQ(rows[0].values.size(), static_cast<std::size_t>(MeterRecord::kSignalCount));
+    EXPECT_EQ(rows[0].values[0], Shown(ScriptedMeter::ValueOf(MeterRecord::SignalKeys()[0])));
+    EXPECT_EQ(rows[0].note, "newest record from history, stored 2026-12-08");
+    EXPECT_EQ(rows[1].round, 12u);
+    EXPECT_EQ(rows[1].station, 247);
+    EXPECT_EQ(rows[1].values, std::vector<std::string>{kNotReady});
+    EXPECT_EQ(rows[1].done, 1u);
+    EXPECT_EQ(rows[1].lost, 1u);
+    EXPECT_EQ(rows[1].note, "lost: 58 more bytes followed the answer 7 3");
+    EXPECT_EQ(rows[2].values, std::vector<std::string>(MeterRecord::kSignalCount, "-"));
+    EXPECT_EQ(rows[2].lost, 2u);
+    EXPECT_EQ(rows[2].note, "lost: 12 34");
+    EXPECT_EQ(rows[3].round, 100000u);
+    EXPECT_EQ(rows[3].done, 12345u);
+    EXPECT_EQ(rows[3].lost, 7u);
+    EXPECT_EQ(rows[3].note, "");
+    EXPECT_EQ(ReadPollRows(out.str()).size(), 3u) << "the cache's row is no poll";
 }
 
 }  // namespace

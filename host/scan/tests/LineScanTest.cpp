@@ -3,12 +3,12 @@
 // and the scan is not told: it finds exactly those, says what each
 // answered, and writes settings the bench host then polls without a loss.
 #include "ScratchDirectory.h"
+#include "TextPattern.h"
 #include "ToolProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -19,13 +19,16 @@ const std::string kSettings = std::string(QVT7702_EXAMPLES) + "/qvt7702-settings
 // "found: station 17 at 19200:8E1, ..." lines: (station, framing, the rest).
 std::vector<std::tuple<int, std::string, std::string>> Found(const std::string& out) {
     std::vector<std::tuple<int, std::string, std::string>> found;
-    const std::regex line("^found: station ([0-9]+) at ([0-9]+:8[NEO][12]), [0-9.]+ ms: (.*)$");
     std::istringstream lines(out);
-    std::string text;
-    std::smatch match;
-    while (std::getline(lines, text))
-        if (std::regex_match(text, match, line))
-            found.emplace_back(std::stoi(match[1]), match[2], match[3]);
+    for (std::string text; std::getline(lines, text);) {
+        const auto match = TextPattern::Whole("found: station # at #:8*, #.# ms: *", text);
+        // The framing: 8 data bits, a parity letter and 1 or 2 stop bits.
+        if (match && match->at(2).size() == 2 &&
+            std::string("NEO").find(match->at(2)[0]) != std::string::npos &&
+            (match->at(2)[1] == '1' || match->at(2)[1] == '2'))
+            found.emplace_back(std::stoi(match->at(0)), match->at(1) + ":8" + match->at(2),
+                               match->at(5));
+    }
     return found;
 }
 

@@ -3,6 +3,7 @@
 // a refused port is refused, RS-485 mode refused by a port without one, the
 // gap between requests, and opening the same device again.
 #include "BenchError.h"
+#include "PolledAnswer.h"
 #include "PortIdentity.h"
 #include "SerialLine.h"
 #include "SimulatedMeter.h"
@@ -225,19 +226,8 @@ TEST(SerialLinkTest, TheSameDeviceOpensAgainAndAGoneOneIsNotPresent) {
     line.Open(meter->PortPath(), LineSettings{});
     line.Reopen();
     EXPECT_TRUE(line.DevicePresent());
-    const ReadRequestFrame poll = ReadRequest{1, 0, 21}.Frame();
-    line.Write(poll.data(), poll.size());
-    std::size_t received = 0;
-    std::function<void()> read_more = [&] {
-        line.ReadSome([&](const boost::system::error_code& error, unsigned char*, std::size_t len) {
-            received += len;
-            if (!error && received < 58)
-                read_more();
-        });
-    };
-    read_more();
-    io.run_for(std::chrono::seconds(2));
-    EXPECT_EQ(received, 58u) << "the line opened again carries an answer";
+    EXPECT_EQ(AnswerBytes(io, line, 1, std::chrono::seconds(2)), 58u)
+        << "the line opened again carries an answer";
 
     meter.reset();  // the pseudo-terminal goes away, as an adapter pulled out
     EXPECT_FALSE(line.DevicePresent());

@@ -1,4 +1,5 @@
 // The framing a simulated meter reads from its pseudo-terminal's settings.
+#include "FramedLine.h"
 #include "TerminalFraming.h"
 
 #include <gtest/gtest.h>
@@ -6,21 +7,13 @@
 
 namespace {
 
-LineSettings Line(int baud, Parity parity, int stop_bits) {
-    LineSettings line;
-    line.baud = baud;
-    line.parity = parity;
-    line.stop_bits = stop_bits;
-    return line;
-}
-
 // The settings as written and read back keep every framing apart, also
 // through a pseudo-terminal that clears the parity-enable bit.
 TEST(TerminalFramingTest, EveryFramingReadsBackAsItselfWithoutTheParityEnableBit) {
     for (const Parity parity : {Parity::kNone, Parity::kEven, Parity::kOdd})
         for (const int stop_bits : {1, 2})
             for (const int baud : {1200, 9600, 115200}) {
-                const LineSettings line = Line(baud, parity, stop_bits);
+                const LineSettings line = FramedLine(baud, parity, stop_bits);
                 termios settings{};
                 TerminalFraming::Apply(settings, line);
                 settings.c_cflag &= ~PARENB;
@@ -32,7 +25,7 @@ TEST(TerminalFramingTest, EveryFramingReadsBackAsItselfWithoutTheParityEnableBit
                 EXPECT_TRUE(TerminalFraming::Hears(line, read))
                     << baud << " " << line.Framing() << " read as " << read.baud << " "
                     << read.Framing();
-                EXPECT_FALSE(TerminalFraming::Hears(Line(baud == 9600 ? 19200 : 9600, parity,
+                EXPECT_FALSE(TerminalFraming::Hears(FramedLine(baud == 9600 ? 19200 : 9600, parity,
                                                          stop_bits),
                                                     read));
             }
