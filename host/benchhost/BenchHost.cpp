@@ -18,6 +18,7 @@
 #include "StopSignals.h"
 #include "WireBudget.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include <algorithm>
@@ -46,7 +47,15 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
       trace_(trace),
       out_(out),
       options_(options),
-      sink_(line, history, options.verbose),
+      // A history the writer gave up on ends the run from the loop.
+      writer_(history.Path(), &StopSignals::Pending,
+              [this] {
+                  boost::asio::post(io_, [this] {
+                      if (!finished_)
+                          std::rethrow_exception(writer_.Failure());
+                  });
+              }),
+      sink_(line, writer_, options.verbose),
       table_(out),
       statistics_(WireBudget(line.Settings(), kReadRequestLength, QVT7702::kAnswerLength)),
       round_timer_(io),
@@ -694,6 +703,13 @@ void BenchHost::Finish(Ending ending) {
         phase_ = Phase::kIdle;
     }
     pending_.reset();
+    // What was handed over is stored; after a stop a lock is not waited for.
+    writer_.Finish(ending == Ending::kStopped ? HistoryWriter::Locks::kGiveUp
+                                              : HistoryWriter::Locks::kWaitOut);
+    if (ending != Ending::kFailed && writer_.Failure()) {
+        failure = writer_.Failure();
+        ending = Ending::kFailed;
+    }
     round_timer_.cancel();
     answer_timer_.cancel();
     pending_timer_.cancel();
