@@ -97,7 +97,11 @@ HistoryStore::HistoryStore(const std::string& path, Access access, StopCheck sto
         if (access == Access::kReadWrite) {
             Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             MakeReady();
+            // Set for each connection: every commit synced before it returns.
+            Execute("PRAGMA synchronous = FULL");
             insert_ = Prepare("INSERT INTO history (data_id, stored_at, record) VALUES (?, ?, ?)");
+            begin_ = Prepare("BEGIN IMMEDIATE");
+            commit_ = Prepare("COMMIT");
         } else {
             // Our own file: where we may write, the journal is folded back
             // in and removed at close; nothing else is written.
@@ -180,6 +184,8 @@ bool HistoryStore::MayWriteBeside(const std::string& path) {
 
 void HistoryStore::Close() {
     insert_.reset();
+    begin_.reset();
+    commit_.reset();
     sqlite3_close(db_);
     db_ = nullptr;
 }
@@ -329,26 +335,54 @@ void HistoryStore::FailForeign(const std::string& reason) const {
 
 void HistoryStore::Append(std::uint32_t data_id, const std::string& stored_at,
                           const unsigned char* record, std::size_t len) {
+    Insert(data_id, stored_at, record, len);
+}
+
+// The write lock is taken first, so the inserts and the commit never wait.
+void HistoryStore::AppendAll(const std::vector<NewRecord>& records) {
+    if (records.empty())
+        return;
+    StepWaitingForLock(begin_.get(), "cannot write to history file ");
+    try {
+        for (const NewRecord& record : records)
+            Insert(record.data_id, record.stored_at, record.bytes.data(), record.bytes.size());
+        const int result = sqlite3_step(commit_.get());
+        sqlite3_reset(commit_.get());
+        if (result != SQLITE_DONE)
+            Fail("cannot write to history file ");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void HistoryStore::Insert(std::uint32_t data_id, const std::string& stored_at,
+                          const unsigned char* record, std::size_t len) {
     sqlite3_stmt* insert = insert_.get();
     sqlite3_reset(insert);
     sqlite3_bind_int64(insert, 1, data_id);
     sqlite3_bind_text(insert, 2, stored_at.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_blob(insert, 3, record, static_cast<int>(len), SQLITE_TRANSIENT);
+    StepWaitingForLock(insert, "cannot write to history file ");
+}
+
+// Steps a statement that takes the write lock, waiting for another
+// program's writer each try and trying again, a bounded number of times.
+void HistoryStore::StepWaitingForLock(sqlite3_stmt* statement, const char* doing) {
     gave_up_for_stop_ = false;
     for (int attempt = 1;; ++attempt) {
-        const int result = sqlite3_step(insert);
-        sqlite3_reset(insert);
+        const int result = sqlite3_step(statement);
+        sqlite3_reset(statement);
         if (result == SQLITE_DONE)
             return;
         const bool busy = result == SQLITE_BUSY || result == SQLITE_LOCKED;
         if (!busy)
-            Fail("cannot write to history file ");
+            Fail(doing);
         if (gave_up_for_stop_ || (stop_requested_ && stop_requested_()))
             GiveUpForStop();  // also when SQLite did not wait
         if (attempt == kWriteAttempts)
             throw BenchError(ExitCode::kHistory,
-                             "cannot write to history file " + path_ +
-                                 ": another program kept it locked for " +
+                             doing + path_ + ": another program kept it locked for " +
                                  std::to_string(kWriteAttempts * kBusyTimeoutMs / 1000) + " s");
     }
 }

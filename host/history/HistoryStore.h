@@ -22,10 +22,13 @@ struct sqlite3_stmt;
 //     stored_at TEXT NOT NULL,      -- local time the record was stored
 //     record    BLOB NOT NULL)      -- the record's bytes as the device gave them
 //
-// Every record is one statement, so the file holds whole records only, even
-// when the program is stopped between two of them. The file is marked as a
-// bench history (application id, schema version) and kept in SQLite's
-// write-ahead journal mode, so programs reading it never hold up a write.
+// Every record, or every group of records, is one transaction, so the file
+// holds whole records only, even when the program is stopped between two of
+// them. The file is marked as a bench history (application id, schema
+// version) and kept in SQLite's write-ahead journal mode, so programs reading
+// it never hold up a write. A writer syncs the journal at every commit
+// (synchronous FULL): a committed transaction survives a power loss, and
+// one cut short by it is rolled back when the file is next opened.
 //
 // A database that is not a bench history (another program's tables, a
 // history table of another shape, another application id) is refused and
@@ -56,6 +59,15 @@ public:
     // before it gives up.
     void Append(std::uint32_t data_id, const std::string& stored_at, const unsigned char* record,
                 std::size_t len);
+
+    struct NewRecord {
+        std::uint32_t data_id;
+        std::string stored_at;
+        std::vector<unsigned char> bytes;
+    };
+    // Every record of the group, in its order, in one transaction: all of
+    // them stored or none. Waits for another program's writer as Append does.
+    void AppendAll(const std::vector<NewRecord>& records);
 
     // The most recently stored record of one device, if any.
     std::optional<HistoryRow> Newest(std::uint32_t data_id);
@@ -109,6 +121,9 @@ private:
     void Execute(const char* sql);
     Statement Prepare(const char* sql);
     static int WaitWhileLocked(void* store, int calls);
+    void StepWaitingForLock(sqlite3_stmt* statement, const char* doing);
+    void Insert(std::uint32_t data_id, const std::string& stored_at, const unsigned char* record,
+                std::size_t len);
     [[noreturn]] void Fail(const std::string& doing) const;
     [[noreturn]] void GiveUpForStop() const;
     [[noreturn]] void FailForeign(const std::string& reason) const;
@@ -121,4 +136,6 @@ private:
     bool gave_up_for_stop_ = false;
     sqlite3* db_ = nullptr;
     Statement insert_;
+    Statement begin_;
+    Statement commit_;
 };

@@ -14,6 +14,8 @@
 #include "StopSignals.h"
 #include "WireBudget.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 
 #include <unistd.h>
@@ -32,7 +34,15 @@ BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup&
                      const BenchOptions& options)
     : io_(io), line_(line), meters_(meters), history_(history), trace_(trace), out_(out),
       options_(options),
-      sink_(line, history, options.verbose,
+      // A history the writer gave up on ends the run from the loop.
+      writer_(history.Path(), &StopSignals::Pending,
+              [this] {
+                  boost::asio::post(io_, [this] {
+                      if (!finished_)
+                          std::rethrow_exception(writer_.Failure());
+                  });
+              }),
+      sink_(line, writer_, options.verbose,
             {[this](const unsigned char* data, unsigned int len) {
                  request_.assign(data, data + len);
              },

@@ -2,6 +2,7 @@
 
 #include "BenchSink.h"
 #include "Exchange.h"
+#include "HistoryWriter.h"
 #include "LateWatch.h"
 #include "LineHints.h"
 #include "LineOutage.h"
@@ -41,10 +42,14 @@ struct BenchOptions;
 // decoded answer's record is held until the line shows it was this
 // request's (LinePolicy states the rule, PendingRecord holds the record).
 //
+// Records go to the history's own writer (HistoryWriter), so the rounds
+// never wait for the disk; the run's end stores what it handed over. A
+// history the writer gives up on ends the run as failed.
+//
 // SIGINT, SIGTERM and SIGHUP (StopSignals, held from the start of main)
-// stop at once, cutting an exchange short; so do a stop while a record waits
-// for another program's lock on the history (the record is not stored) and a
-// standard output that cannot be written any more. A stop that came during
+// stop at once, cutting an exchange short; the records that wait for another
+// program's lock on the history then are not stored. So does a standard
+// output that cannot be written any more. A stop that came during
 // set-up ends the run before its first poll. The summary line and then the
 // statistics end every run, also one that a failure ends (with --stats-json
 // also written to their file); on standard error when standard output is
@@ -117,6 +122,7 @@ private:
     PluginTraceCapture& trace_;
     std::ostream& out_;
     const BenchOptions& options_;
+    HistoryWriter writer_;
     BenchSink sink_;
     RoundTable table_;
     PollStatistics statistics_;

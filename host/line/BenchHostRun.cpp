@@ -134,6 +134,13 @@ void BenchHost::Finish(Ending ending) {
         phase_ = Phase::kIdle;
     }
     pending_.Take();
+    // What was handed over is stored; after a stop a lock is not waited for.
+    writer_.Finish(ending == Ending::kStopped ? HistoryWriter::Locks::kGiveUp
+                                              : HistoryWriter::Locks::kWaitOut);
+    if (ending != Ending::kFailed && writer_.Failure()) {
+        failure = writer_.Failure();
+        ending = Ending::kFailed;
+    }
     round_timer_.cancel();
     answer_timer_.cancel();
     boost::system::error_code ignored;

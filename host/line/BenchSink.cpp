@@ -1,7 +1,7 @@
 #include "BenchSink.h"
 
 #include "HexText.h"
-#include "HistoryStore.h"
+#include "HistoryWriter.h"
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
 
@@ -22,7 +22,7 @@ std::string LocalTimeNow() {
 
 }  // namespace
 
-BenchSink::BenchSink(SerialLine& line, HistoryStore& history, bool verbose, Events events)
+BenchSink::BenchSink(SerialLine& line, HistoryWriter& history, bool verbose, Events events)
     : line_(line),
       history_(history),
       verbose_(verbose),
@@ -59,13 +59,15 @@ void BenchSink::Store(std::uint32_t data_id, const std::string& stored_at,
         ++not_stored_;
         return;
     }
-    try {
-        history_.Append(data_id, stored_at, data, len);
-        ++history_rows_;
-    } catch (...) {
-        ++not_stored_;
-        failure_ = std::current_exception();
-    }
+    history_.Hand(data_id, stored_at, data, len);
+}
+
+std::uint64_t BenchSink::HistoryCount() const {
+    return history_.Stored();
+}
+
+std::uint64_t BenchSink::NotStoredCount() const {
+    return not_stored_ + history_.NotStored();
 }
 
 BenchSink::Held BenchSink::TakeHeld() {

@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-class HistoryStore;
+class HistoryWriter;
 class SerialLine;
 
 // Where the stand-in framework's output goes on the bench: requests onto
-// the serial line, history records into the history store, published
+// the serial line, history records to the history's writer, published
 // records counted. Installed as the framework's sink while it lives; the
 // sink it replaced comes back after it.
 //
-// A failure while the plug-in is calling in (a line or database error) is
-// kept, not thrown through the plug-in's code; ThrowIfFailed() raises it
-// once the call has returned.
+// A failure while the plug-in is calling in (a line error) is kept, not
+// thrown through the plug-in's code; ThrowIfFailed() raises it once the
+// call has returned. The history's writer keeps its own.
 //
 // While records are held, what the meter publishes and stores is kept back
 // (TakeHeld()) until the host knows the answer was its request's: then
@@ -35,7 +35,7 @@ public:
         std::function<void()> published;
     };
 
-    BenchSink(SerialLine& line, HistoryStore& history, bool verbose, Events events);
+    BenchSink(SerialLine& line, HistoryWriter& history, bool verbose, Events events);
     ~BenchSink() override;
     BenchSink(const BenchSink&) = delete;
     BenchSink& operator=(const BenchSink&) = delete;
@@ -67,24 +67,24 @@ public:
     std::vector<std::string> TakeNotes();
 
     std::uint64_t PublishedCount() const { return published_; }
-    std::uint64_t HistoryCount() const { return history_rows_; }
-    // Records the meter asked to store that are not in the history: the
-    // one whose write failed or was given up for a stop, and any after it.
-    std::uint64_t NotStoredCount() const { return not_stored_; }
+    // Records in the history, and records the meter asked to store that
+    // are not: those of the group whose write failed or was given up for a
+    // stop, and any after it. Final once the writer has finished.
+    std::uint64_t HistoryCount() const;
+    std::uint64_t NotStoredCount() const;
 
 private:
     void Store(std::uint32_t data_id, const std::string& stored_at, const unsigned char* data,
                unsigned int len);
 
     SerialLine& line_;
-    HistoryStore& history_;
+    HistoryWriter& history_;
     bool verbose_;
     Events events_;
     FrameworkSink* replaced_;
     std::exception_ptr failure_;
     std::vector<std::string> notes_;
     std::uint64_t published_ = 0;
-    std::uint64_t history_rows_ = 0;
     std::uint64_t not_stored_ = 0;
     bool holding_ = false;
     Held held_;

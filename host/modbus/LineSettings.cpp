@@ -1,5 +1,7 @@
 #include "LineSettings.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kStartBits = 1;
@@ -29,6 +31,10 @@ std::chrono::duration<double, std::micro> LineSettings::SilentInterval() const {
     if (baud > kFastLineBaud)
         return kFastLineSilence;
     return CharacterTime() * kSilentCharacters;
+}
+
+std::chrono::duration<double, std::micro> LineSettings::ShortestFrameEnd() const {
+    return std::min(CharacterTime() * kSilentCharacters, SilentInterval());
 }
 
 // The wait scales with the line: a slow line takes longer to carry the

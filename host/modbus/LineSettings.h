@@ -25,6 +25,11 @@ struct LineSettings {
     std::chrono::duration<double, std::micro> CharacterTime() const;
     // Quiet time that ends a Modbus RTU frame.
     std::chrono::duration<double, std::micro> SilentInterval() const;
+    // The shortest quiet time that may end a frame: 3.5 characters, or the
+    // silent interval where that is shorter. A fast line's fixed 1.75 ms is
+    // a timer's convenience: a device may answer 3.5 characters after a
+    // request, as the simulated meter does.
+    std::chrono::duration<double, std::micro> ShortestFrameEnd() const;
     // How long to wait for an answer when not told: this many characters
     // (500 ms at 9600 baud 8N1), in whole milliseconds rounded up.
     static constexpr int kAnswerTimeoutCharacters = 480;

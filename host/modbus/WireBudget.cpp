@@ -6,7 +6,7 @@ WireBudget::WireBudget(const LineSettings& line, std::size_t request_bytes,
 
 std::chrono::duration<double, std::micro> WireBudget::PollTime() const {
     const double characters = static_cast<double>(request_bytes_ + answer_bytes_);
-    return line_.CharacterTime() * characters + line_.SilentInterval() * 2.0;
+    return line_.CharacterTime() * characters + line_.ShortestFrameEnd() * 2.0;
 }
 
 std::chrono::duration<double, std::micro> WireBudget::RequestTime() const {

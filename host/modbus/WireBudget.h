@@ -6,9 +6,11 @@
 #include <cstddef>
 
 // What one poll costs the line at its settings: the request frame, the
-// silent interval that ends it, the answer frame and the silent interval
-// that ends that one. No host, however fast, polls one line more often than
-// PollsPerSecond(); it is the yardstick the line's use is measured against.
+// shortest silence that may end it, the answer frame and the shortest
+// silence that may end that one (LineSettings::ShortestFrameEnd). No host,
+// however fast, polls one line more often than PollsPerSecond(), whatever
+// silences the host and the meter choose to keep; it is the yardstick the
+// line's use is measured against.
 class WireBudget {
 public:
     WireBudget(const LineSettings& line, std::size_t request_bytes, std::size_t answer_bytes);

@@ -488,22 +488,23 @@ TEST_P(StopSignalTest, StopsWhileSettingsWaitForAWriterOfTheirPipe) {
 }
 
 // Another program holds the history locked (as an open sqlite3 shell in a
-// write transaction does): the record in hand waits for it, and a stop
-// ends that wait and the run, with the record counted as not stored.
+// write transaction does): the rounds go on while their records wait for it
+// in the history's writer, and a stop ends that wait and the run at once,
+// the records that waited counted as not stored.
 TEST_P(StopSignalTest, StopsWhileAnotherProgramHoldsTheHistoryLocked) {
     ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
     ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
     HeldWriteLock lock(History());
     ASSERT_TRUE(lock.Held());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a record waits for the lock
+    ASSERT_TRUE(host.WaitForOutput("    6  ", std::chrono::seconds(10)))
+        << "the rounds wait for the lock: " << host.Stdout();
     const std::optional<int> status = StopAndWait(host, GetParam());
     ASSERT_TRUE(status.has_value()) << "still waiting for the lock";
     EXPECT_EQ(*status, 0) << host.Stderr();
     const std::optional<RunSummary> summary = StoppedSummaryIn(host.Stdout());
     ASSERT_TRUE(summary.has_value()) << host.Stdout();
-    EXPECT_EQ(summary->not_stored, 1u) << host.Stdout();
-    EXPECT_TRUE(summary->cut_short.has_value()) << "the round whose record waited";
-    EXPECT_EQ(summary->stored, summary->completed);
+    EXPECT_GE(summary->not_stored, 1u) << host.Stdout();
+    EXPECT_EQ(summary->stored + summary->not_stored, summary->completed) << host.Stdout();
     lock.Release();
     EXPECT_EQ(StoredRecords().size(), summary->stored);
 }
@@ -570,7 +571,8 @@ TEST_F(BenchHostEndToEndTest, AClosedStandardOutputStopsTheRunWithItsSummaryOnSt
 }
 
 // A history that stays locked past the bound of the wait ends the run as a
-// failure, as before, and the summary names the record it could not keep.
+// failure, as before, and the summary names the records it could not keep:
+// every one since the lock, as the rounds went on meanwhile.
 TEST_F(BenchHostEndToEndTest, AHistoryLockedPastTheWaitFailsNamingTheRecordsNotStored) {
     ToolProcess host(BENCH_HOST, WithHistory({"--interval", "0.05"}), scratch.Path());
     ASSERT_TRUE(host.WaitForOutput("    2  ", std::chrono::seconds(10))) << host.Stdout();
@@ -584,8 +586,10 @@ TEST_F(BenchHostEndToEndTest, AHistoryLockedPastTheWaitFailsNamingTheRecordsNotS
     const std::optional<RunSummary> summary = ReadSummary(host.Stdout());
     ASSERT_TRUE(summary.has_value()) << host.Stdout();
     EXPECT_EQ(summary->ending, "failed") << host.Stdout();
-    EXPECT_TRUE(summary->cut_short.has_value()) << host.Stdout();
-    EXPECT_EQ(summary->not_stored, 1u) << host.Stdout();
+    EXPECT_EQ(summary->stored + summary->not_stored, summary->published) << host.Stdout();
+    EXPECT_GT(summary->not_stored, 10u) << "the rounds went on while the writer waited";
+    lock.Release();
+    EXPECT_EQ(StoredRecords().size(), summary->stored);
 }
 
 struct RunEnding {

@@ -46,6 +46,19 @@ TEST(LineSettingsTest, SilentIntervalIsFixedOnlyAbove19200Baud) {
             << expected.name;
 }
 
+// 3.5 characters at every speed, but never longer than the silent interval.
+TEST(LineSettingsTest, ShortestFrameEndIsThreeAndAHalfCharactersAtMost) {
+    const Expected cases[] = {
+        {"9600 8N1", LineOf(9600, Parity::kNone, 1), 3645.8333},
+        {"19201 8N1", LineOf(19201, Parity::kNone, 1), 1750.0},
+        {"115200 8N1", LineOf(115200, Parity::kNone, 1), 303.8194},
+        {"4000000 8N1", LineOf(4000000, Parity::kNone, 1), 8.75},
+    };
+    for (const Expected& expected : cases)
+        EXPECT_NEAR(expected.line.ShortestFrameEnd().count(), expected.microseconds, 1e-3)
+            << expected.name;
+}
+
 }  // namespace
 
 namespace {
