@@ -246,7 +246,8 @@ int main(int argc, char** argv) {
             std::cout << "bench_host " << BENCH_VERSION << " (commit " << BENCH_COMMIT << ")\n";
             return static_cast<int>(ExitCode::kOk);
         }
-        if (options.dump || options.csv || !options.plot_path.empty())
+        // An export takes a stop between rows; a plot ends at once.
+        if (!options.plot_path.empty())
             StopSignals::Release();
         if (options.dump || options.csv)
             return PrintHistory(options);

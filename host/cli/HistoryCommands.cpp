@@ -7,6 +7,7 @@
 #include "HistoryExport.h"
 #include "HistoryPlot.h"
 #include "HistoryStore.h"
+#include "StopSignals.h"
 
 #include <unistd.h>
 
@@ -48,13 +49,18 @@ std::vector<OutputFile::Kept> KeptFiles(const BenchOptions& options) {
 }
 
 // Row by row from the history to standard output; a reader that stops
-// reading (`| head`) ends it quietly.
+// reading (`| head`) ends it quietly, and a stop signal says where it ended.
 int PrintHistory(const BenchOptions& options) {
     HistoryStore history(options.history_path, HistoryStore::Access::kReadOnly);
     std::signal(SIGPIPE, SIG_IGN);
     const HistoryExport::Outcome outcome = HistoryExport::Write(
         history, options.csv ? HistoryExport::Format::kCsv : HistoryExport::Format::kText,
-        options.data_id, STDOUT_FILENO);
+        options.data_id, STDOUT_FILENO, &StopSignals::Pending);
+    if (outcome.stopped) {
+        std::cerr << "bench_host: " << (options.csv ? "--csv" : "--dump") << " stopped after "
+                  << outcome.rows << " records\n";
+        return static_cast<int>(ExitCode::kOk);
+    }
     if (!options.csv && outcome.rows == 0 && !outcome.reader_gone) {
         std::cout << options.history_path << " holds no records";
         if (options.data_id)

@@ -21,8 +21,8 @@ public:
 
     // The first thing main does, before any thread is started.
     static void Hold();
-    // For the tools that only read the history and end (--dump, --csv,
-    // --plot): the default actions again, and a stop held so far ends them.
+    // For a tool that only reads the history and ends at once on a stop
+    // (--plot): the default actions again, and a stop held so far ends it.
     static void Release();
 
     // A stop signal came and was not taken yet.

@@ -52,12 +52,17 @@ private:
 }  // namespace
 
 HistoryExport::Outcome HistoryExport::Write(HistoryStore& history, Format format,
-                                            std::optional<std::uint32_t> data_id, int fd) {
+                                            std::optional<std::uint32_t> data_id, int fd,
+                                            const HistoryStore::StopCheck& stop_requested) {
     BlockOutput output(fd);
     Outcome outcome;
     if (format == Format::kCsv)
         output.Text() = HistoryReport::CsvHeader();
     history.ForEachRow(data_id, [&](const HistoryRow& row) {
+        if (stop_requested && outcome.rows % kRowsBetweenStopChecks == 0 && stop_requested()) {
+            outcome.stopped = true;
+            return false;
+        }
         ++outcome.rows;
         if (format == Format::kCsv)
             HistoryReport::AppendCsv(output.Text(), row);

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -50,10 +51,10 @@ struct MeasuredRun {
 };
 
 // Runs the bench host with its standard output into `out_fd` (closed here)
-// and its standard error into a file; `while_running` is called once it
-// has started.
+// and its standard error into a file; `while_running` is called with its
+// process id once it has started.
 MeasuredRun RunMeasured(const std::vector<std::string>& args, const ScratchDirectory& scratch,
-                        int out_fd, const std::function<void()>& while_running = [] {}) {
+                        int out_fd, const std::function<void(pid_t)>& while_running = [](pid_t) {}) {
     const std::string err_path = scratch.File("stderr.txt");
     const pid_t pid = fork();
     if (pid == 0) {
@@ -69,7 +70,7 @@ MeasuredRun RunMeasured(const std::vector<std::string>& args, const ScratchDirec
         _exit(127);
     }
     close(out_fd);
-    while_running();
+    while_running(pid);
     MeasuredRun run;
     int status = 0;
     rusage usage{};
@@ -135,7 +136,7 @@ TEST_F(BenchHostLongHistoryTest, AClosedPipeEndsAnExportQuietlyAndLeavesTheHisto
         int ends[2];  // the reading end closed in the bench host's process
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
         std::string taken;
-        const MeasuredRun run = RunMeasured(args, scratch, ends[1], [&] {
+        const MeasuredRun run = RunMeasured(args, scratch, ends[1], [&](pid_t) {
             char buffer[4096];
             while (taken.size() < 10000) {
                 const ssize_t got = read(ends[0], buffer, sizeof buffer);
@@ -151,6 +152,32 @@ TEST_F(BenchHostLongHistoryTest, AClosedPipeEndsAnExportQuietlyAndLeavesTheHisto
         EXPECT_TRUE(Bytes(history) == before) << options[0];
         EXPECT_FALSE(std::filesystem::exists(history + "-wal")) << options[0];
         EXPECT_FALSE(std::filesystem::exists(history + "-shm")) << options[0];
+    }
+}
+
+// A stop signal in the middle of an export: it ends between rows, says how
+// far it came, and leaves the history as it was, without a journal beside it.
+TEST_F(BenchHostLongHistoryTest, AStopEndsAnExportBetweenRowsAndLeavesTheHistoryAsItWas) {
+    const std::string history = History(50000);
+    const std::string before = Bytes(history);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        int ends[2];  // the reader stops reading, so the export waits on the pipe
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        const MeasuredRun run =
+            RunMeasured({"--csv", "--history", history}, scratch, ends[1], [&](pid_t pid) {
+                char buffer[4096];
+                ASSERT_GT(read(ends[0], buffer, sizeof buffer), 0);
+                kill(pid, signal);
+                while (read(ends[0], buffer, sizeof buffer) > 0) {
+                }
+                close(ends[0]);
+            });
+        EXPECT_EQ(run.status, 0) << strsignal(signal) << ": " << run.err;
+        EXPECT_NE(run.err.find("bench_host: --csv stopped after "), std::string::npos)
+            << strsignal(signal) << ": " << run.err;
+        EXPECT_TRUE(Bytes(history) == before) << strsignal(signal);
+        EXPECT_FALSE(std::filesystem::exists(history + "-wal")) << strsignal(signal);
+        EXPECT_FALSE(std::filesystem::exists(history + "-shm")) << strsignal(signal);
     }
 }
 
