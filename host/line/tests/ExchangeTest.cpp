@@ -207,3 +207,37 @@ TEST(ExchangeTest, AFewBytesThatCannotBeginAFrameLeaveTheAnswerStandingAnythingE
 }
 
 }  // namespace
+
+// The longest wait between two chunks of the answer is what the line's
+// delivery held back; bytes where the echo should be that differ in more
+// than one place from the request may be another frame, not a garbled echo.
+TEST(ExchangeTest, TheAnswersPausesAndAnEchosDifferencesAreMeasured) {
+    const Clock::time_point request_end = Clock::time_point() + std::chrono::seconds(1);
+    const std::vector<unsigned char> block = Block();
+    Exchange bursts(LineOf(), 1, kRequest, request_end);
+    const std::size_t cuts[] = {0, 10, 40, block.size()};
+    const microseconds arrivals[] = {microseconds(70000), microseconds(86000), microseconds(88000)};
+    for (std::size_t i = 0; i < 3; ++i)
+        bursts.Feed(block.data() + cuts[i], cuts[i + 1] - cuts[i], request_end + arrivals[i]);
+    EXPECT_EQ(bursts.LongestPause(), microseconds(16000));
+
+    struct EchoRow {
+        const char* name;
+        std::vector<unsigned char> echo;
+        bool may_be_a_frame;
+    };
+    std::vector<unsigned char> last_byte_garbled = kRequest;
+    last_byte_garbled.back() ^= 0xFF;
+    std::vector<unsigned char> answer_start(block.begin(), block.begin() + kRequest.size());
+    const std::vector<EchoRow> rows = {
+        {"one byte garbled on the line", last_byte_garbled, false},
+        {"an answer where the echo should be", answer_start, true},
+    };
+    for (const EchoRow& row : rows) {
+        Exchange exchange(LineOf(true), 1, kRequest, request_end);
+        const Exchange::Step step = exchange.Feed(row.echo.data(), row.echo.size(), request_end);
+        ASSERT_TRUE(step.loss.has_value()) << row.name;
+        EXPECT_EQ(step.loss->reason, LossReason::kEchoMismatch) << row.name;
+        EXPECT_EQ(exchange.EchoMayBeAFrame(), row.may_be_a_frame) << row.name;
+    }
+}

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -98,3 +99,33 @@ TEST(LinePolicyTest, OnlyARequestThatDrewNothingHoldsTheLineToTheLateLimit) {
 }
 
 }  // namespace
+
+// An answer's frame ends after the silent interval and the longest pause the
+// line's delivery showed beyond a character's own time within the last few
+// answers: a USB adapter's bursts pause mid-frame that long.
+TEST(LinePolicyTest, AnAnswersSilenceGrowsWithThePausesTheLineDeliveredItWith) {
+    struct Row {
+        const char* name;
+        std::vector<Clock::duration> pauses;  // the longest of each answer, oldest first
+        Clock::duration quiet;
+    };
+    const std::vector<Row> rows = {
+        {"bytes one by one add nothing", {milliseconds(1), milliseconds(1)}, kTimes.silent_interval},
+        {"16 ms bursts", {milliseconds(16)}, kTimes.silent_interval + milliseconds(15)},
+        {"a stall is forgotten after 8 answers",
+         {milliseconds(40), milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(1),
+          milliseconds(1), milliseconds(1), milliseconds(1), milliseconds(16)},
+         kTimes.silent_interval + milliseconds(15)},
+        {"never longer than the timeout", {std::chrono::seconds(3)}, kTimes.settle},
+    };
+    for (const Row& row : rows) {
+        LinePolicy policy(kTimes);
+        for (const Clock::duration pause : row.pauses)
+            policy.Delivered(pause);
+        EXPECT_EQ(policy.AnswerQuiet(1), row.quiet) << row.name;
+    }
+    LinePolicy doubtful(kTimes);
+    doubtful.Delivered(milliseconds(16));
+    doubtful.Doubt();
+    EXPECT_EQ(doubtful.AnswerQuiet(1), kTimes.settle) << "in doubt, the timeout's silence";
+}
