@@ -5,7 +5,7 @@
 #include "BenchHost.h"
 
 #include "BenchError.h"
-#include "BenchOptions.h"
+#include "RoundLoopSettings.h"
 #include "LossNotes.h"
 #include "ModbusFrame.h"
 #include "QVT7702.h"
@@ -31,7 +31,7 @@ BenchHost::Clock::duration Ticks(Duration duration) {
 
 BenchHost::BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
                      HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
-                     const BenchOptions& options)
+                     const RoundLoopSettings& options)
     : io_(io), line_(line), meters_(meters), history_(history), trace_(trace), out_(out),
       options_(options),
       // A history the writer gave up on ends the run from the loop.

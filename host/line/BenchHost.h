@@ -11,6 +11,7 @@
 #include "PendingRecord.h"
 #include "PollStatistics.h"
 #include "RoundBook.h"
+#include "RoundLoopSettings.h"
 #include "RoundTable.h"
 
 #include <boost/asio/io_context.hpp>
@@ -28,7 +29,6 @@
 class HistoryStore;
 class PluginTraceCapture;
 class SerialLine;
-struct BenchOptions;
 
 // Drives the configured meters of one line the way the controller does:
 // at every round each meter in turn, one exchange at a time: RefreshStatus
@@ -61,7 +61,7 @@ public:
     // `options.timeout_ms` is the answer timeout in use (not 0).
     BenchHost(boost::asio::io_context& io, SerialLine& line, MeterLineup& meters,
               HistoryStore& history, PluginTraceCapture& trace, std::ostream& out,
-              const BenchOptions& options);
+              const RoundLoopSettings& options);
 
     // Re-loads each device's newest stored record, then polls until the
     // rounds are done or a stop signal comes. Throws BenchError when the
@@ -121,7 +121,7 @@ private:
     HistoryStore& history_;
     PluginTraceCapture& trace_;
     std::ostream& out_;
-    const BenchOptions& options_;
+    const RoundLoopSettings options_;
     HistoryWriter writer_;
     BenchSink sink_;
     RoundTable table_;

@@ -3,7 +3,7 @@
 // what came of it before the late limit.
 #include "BenchHost.h"
 
-#include "BenchOptions.h"
+#include "RoundLoopSettings.h"
 #include "LossNotes.h"
 
 

@@ -3,7 +3,7 @@
 #include "BenchHost.h"
 
 #include "BenchError.h"
-#include "BenchOptions.h"
+#include "RoundLoopSettings.h"
 #include "CacheReload.h"
 #include "ExchangeDetails.h"
 #include "HistoryStore.h"
