@@ -1,12 +1,12 @@
 // What the bench host is given, taken at its word or refused in one
-// sentence before anything runs: the command line, the settings file, the
-// plug-in file and the serial port (the line's own locking is in
-// host/serial/tests).
+// sentence before anything runs: the command line, the settings file and the
+// serial port (the plug-in file's checks are in host/setup/tests, the line's
+// own locking in host/serial/tests).
 #include "BenchError.h"
 #include "BenchHostTest.h"
 #include "BenchOptions.h"
+#include "FileBytes.h"
 #include "DeviceSettings.h"
-#include "ElfFileCheck.h"
 #include "HistoryPlot.h"
 #include "HistoryStore.h"
 #include "StatisticsJson.h"
@@ -15,8 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <elf.h>
-#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -251,101 +249,6 @@ TEST_F(BenchHostInputTest, BadInputIsRefusedInOneLineWithItsStatusBeforeAnything
         << "a comment after the object is not extra text";
 }
 
-std::string Bytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Every cut of the real plug-in, from nothing to one byte short, is refused
-// before dlopen maps it: the loader would map pages past the end of the file
-// and the process would die of a bus error.
-TEST(ElfFileCheckTest, EveryCutOfThePluginIsRefusedAndTheWholeOneAccepted) {
-    ScratchDirectory scratch;
-    const std::string whole = Bytes(QVT7702_PLUGIN);
-    ASSERT_GT(whole.size(), 4096u);
-    EXPECT_EQ(ElfFileCheck::Problem(QVT7702_PLUGIN), "");
-
-    std::vector<std::size_t> lengths = {0, 1, 4, 16, 63, 64, 65, 4095, whole.size() - 1};
-    for (std::size_t step = 1; step < 64; ++step)
-        lengths.push_back(whole.size() * step / 64);
-    const std::string cut = scratch.File("cut.so");
-    for (const std::size_t length : lengths) {
-        Write(cut, whole.substr(0, length));
-        const std::string problem = ElfFileCheck::Problem(cut);
-        EXPECT_TRUE(problem.rfind("truncated", 0) == 0 || problem.rfind("not an ELF file", 0) == 0)
-            << length << " bytes: '" << problem << "'";
-    }
-}
-
-template <typename Field>
-std::string WithField(std::string bytes, std::size_t offset, Field value) {
-    bytes.replace(offset, sizeof value, reinterpret_cast<const char*>(&value), sizeof value);
-    return bytes;
-}
-
-TEST(ElfFileCheckTest, DamagedHeadersAndOtherFilesAreNamed) {
-    using Header = ElfW(Ehdr);
-    ScratchDirectory scratch;
-    const std::string whole = Bytes(QVT7702_PLUGIN);
-    const unsigned char other_class = sizeof(void*) == 8 ? ELFCLASS32 : ELFCLASS64;
-    const std::string other_bits = other_class == ELFCLASS32 ? "32" : "64";
-    // The controller's build: a 32-bit MIPS library, either byte order; the
-    // machine field is in the file's own byte order.
-    std::string mips_big = WithField(whole, EI_CLASS, static_cast<unsigned char>(ELFCLASS32));
-    mips_big[EI_DATA] = ELFDATA2MSB;
-    std::string mips_little = mips_big;
-    mips_little[EI_DATA] = ELFDATA2LSB;
-    mips_big.replace(offsetof(Header, e_machine), 2, std::string{'\0', char{EM_MIPS}});
-    mips_little.replace(offsetof(Header, e_machine), 2, std::string{char{EM_MIPS}, '\0'});
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"text\n", "not an ELF file"},
-        {WithField(whole, EI_CLASS, other_class),
-         "a " + other_bits + "-bit little-endian library, and this program runs on "},
-        {mips_big, "built for MIPS, a 32-bit big-endian library, and this program runs on "},
-        {mips_little, "built for MIPS, a 32-bit little-endian library, and this program runs on "},
-        {WithField(whole, offsetof(Header, e_type), static_cast<ElfW(Half)>(ET_EXEC)),
-         "not a shared library (ELF type 2)"},
-        {WithField(whole, offsetof(Header, e_machine), static_cast<ElfW(Half)>(EM_S390)),
-         "built for S/390, and this program runs on "},
-        {WithField(whole, offsetof(Header, e_phoff), ~static_cast<ElfW(Off)>(0) - 8),
-         "truncated or damaged: its program headers end at byte "},
-        {WithField(whole, offsetof(Header, e_shoff), static_cast<ElfW(Off)>(whole.size())),
-         "truncated or damaged: its section headers end at byte "},
-    };
-    const std::string file = scratch.File("damaged.so");
-    for (const auto& [bytes, message] : files) {
-        Write(file, bytes);
-        const std::string problem = ElfFileCheck::Problem(file);
-        EXPECT_NE(problem.find(message), std::string::npos) << message << ": '" << problem << "'";
-    }
-    EXPECT_EQ(ElfFileCheck::Problem(scratch.Path()), "it is a directory");
-    EXPECT_EQ(ElfFileCheck::Problem(scratch.File("absent.so")), "No such file or directory");
-}
-
-TEST_F(BenchHostInputTest, ATruncatedPluginIsReportedInsteadOfCrashingTheHost) {
-    const std::string whole = Bytes(QVT7702_PLUGIN);
-    for (const std::size_t length : {whole.size() / 20, whole.size() / 2, whole.size() - 1}) {
-        Write(scratch.File("cut.so"), whole.substr(0, length));
-        ExpectRefused({{"--plugin", "cut.so", "--rounds", "1"}, 4,
-                       "bench_host: cannot load plug-in: cut.so: truncated"});
-    }
-}
-
-TEST_F(BenchHostInputTest, APluginNameWithoutASlashIsAFileInTheWorkingDirectory) {
-    std::filesystem::copy_file(QVT7702_PLUGIN, scratch.File("qvt7702.so"));
-    EXPECT_EQ(RunHost({"--plugin", "qvt7702.so", "--rounds", "1"}), 0) << err;
-    EXPECT_NE(out.find("meter from qvt7702.so, data id 1201"), std::string::npos) << out;
-    std::filesystem::remove(History());
-
-    // Found on the library path, but not here.
-    ExpectRefused({{"--plugin", "libm.so.6", "--rounds", "1"}, 4,
-                   "cannot load plug-in: libm.so.6: No such file or directory"});
-}
-
 // What is in a folder, file by file (links as their targets' names), but
 // the output files of the tool run there.
 std::map<std::string, std::string> Contents(const std::string& folder) {
@@ -356,7 +259,7 @@ std::map<std::string, std::string> Contents(const std::string& folder) {
             continue;
         contents[name] = entry.is_symlink()
                              ? "-> " + std::filesystem::read_symlink(entry.path()).string()
-                             : Bytes(entry.path().string());
+                             : FileBytes(entry.path().string());
     }
     return contents;
 }
@@ -383,8 +286,8 @@ TEST_F(BenchHostInputTest, AnOutputNeverReplacesAFileTheUserOwns) {
     std::filesystem::create_symlink("s.json", scratch.File("s-link.svg"));
     std::filesystem::copy_file(QVT7702_PLUGIN, scratch.File("p.so"));
     std::filesystem::create_symlink("/dev/null", scratch.File("line"));
-    Write(scratch.File("notes.txt"), "the meters' wiring\n");
-    Write(scratch.File("notes.png"), "not a picture\n");
+    WriteFileBytes(scratch.File("notes.txt"), "the meters' wiring\n");
+    WriteFileBytes(scratch.File("notes.png"), "not a picture\n");
     const std::string kept = "; it is left as it is: name another file";
 
     const std::vector<KeptFileCase> cases = {
@@ -442,12 +345,12 @@ TEST_F(BenchHostInputTest, AnOutputNeverReplacesAFileTheUserOwns) {
 // replace; the new one is written whole, with nothing left beside it.
 TEST_F(BenchHostInputTest, AStatisticsFileReplacesAnEarlierOneOrAnEmptyFile) {
     WriteStatisticsJsonFile(scratch.File("earlier.json"), StatisticsReport{});
-    Write(scratch.File("empty.json"), "");
+    WriteFileBytes(scratch.File("empty.json"), "");
     for (const char* name : {"earlier.json", "empty.json"}) {
         ASSERT_EQ(RunHost({"--rounds", "1", "--stats-json", name}), 0) << err;
         EXPECT_TRUE(IsStatisticsJsonFile(scratch.File(name))) << name;
-        EXPECT_NE(Bytes(scratch.File(name)).find("\"requests_sent\" : 1,"), std::string::npos)
-            << Bytes(scratch.File(name));
+        EXPECT_NE(FileBytes(scratch.File(name)).find("\"requests_sent\" : 1,"), std::string::npos)
+            << FileBytes(scratch.File(name));
         std::filesystem::remove(History());
     }
     for (const auto& entry : std::filesystem::directory_iterator(scratch.Path()))
@@ -465,7 +368,7 @@ TEST(OutputKindTest, AnEarlierStatisticsFileIsKnownByItsOwnTopLevelKeys) {
     ScratchDirectory scratch;
     const std::string path = scratch.File("stats.json");
     WriteStatisticsJsonFile(path, StatisticsReport{});
-    const std::string written = Bytes(path);
+    const std::string written = FileBytes(path);
     const std::size_t last_brace = written.rfind('}');
     // The file without its "run_seconds" : 1.5, member.
     std::string without_run_time = written;
@@ -482,7 +385,7 @@ TEST(OutputKindTest, AnEarlierStatisticsFileIsKnownByItsOwnTopLevelKeys) {
         {"text", "run_seconds line meters\n", false},
     };
     for (const KindCase& file : cases) {
-        Write(path, file.bytes);
+        WriteFileBytes(path, file.bytes);
         EXPECT_EQ(IsStatisticsJsonFile(path), file.recognised) << file.name;
     }
 }
@@ -506,7 +409,7 @@ TEST(OutputKindTest, AnEarlierPictureIsKnownByItsSignature) {
         {"text", "Ua Ub Uc\n", false},
     };
     for (const KindCase& file : cases) {
-        Write(path, file.bytes);
+        WriteFileBytes(path, file.bytes);
         EXPECT_EQ(HistoryPlot::IsPictureFile(path), file.recognised) << file.name;
     }
 }

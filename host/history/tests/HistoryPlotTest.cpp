@@ -6,6 +6,7 @@
 #include "BenchError.h"
 #include "BenchHostTest.h"
 #include "BulkHistory.h"
+#include "FileBytes.h"
 #include "Gnuplot.h"
 #include "HistoryPlot.h"
 #include "HistoryStore.h"
@@ -73,13 +74,6 @@ void Store(const std::string& path, const std::vector<HistoryRow>& rows) {
     HistoryStore history(path, HistoryStore::Access::kReadWrite);
     for (const HistoryRow& row : rows)
         history.Append(row.data_id, row.stored_at, row.record.data(), row.record.size());
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 // The number of points in each piece of a path, without the key sample. An
@@ -420,8 +414,8 @@ TEST(GnuplotTest, AFailingDrawingLeavesTheImageThatWasThereAndNothingBeside) {
     EXPECT_EQ(failure(Gnuplot(), "set terminal svg\nplot x\n", scratch.File("no/t.svg")),
               "cannot write plot file " + scratch.File("no/t.svg") + ": No such file or directory");
 
-    EXPECT_EQ(ReadFile(image), "earlier image");
-    EXPECT_EQ(ReadFile(image + ".partial"), "someone's notes");
+    EXPECT_EQ(FileBytes(image), "earlier image");
+    EXPECT_EQ(FileBytes(image + ".partial"), "someone's notes");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 2);
 }
 
@@ -445,7 +439,7 @@ TEST_F(BenchHostPlotTest, EverySeriesIsTitledAndBreaksWhereRoundsWereLost) {
                             " records stored " + rows.front().stored_at + " to " +
                             rows.back().stored_at + ", " + std::to_string(gaps) +
                             (gaps == 1 ? " gap\n" : " gaps\n"));
-        const auto drawn = SeriesOf(ReadFile(scratch.File("trend.svg")));
+        const auto drawn = SeriesOf(FileBytes(scratch.File("trend.svg")));
         EXPECT_EQ(drawn.size(), kSeries.size());
         for (const auto& series : kSeries)  // a one-record piece: a point, no line
             EXPECT_EQ(drawn.count(series.first) ? drawn.at(series.first) : std::vector<std::size_t>{},
@@ -453,7 +447,7 @@ TEST_F(BenchHostPlotTest, EverySeriesIsTitledAndBreaksWhereRoundsWereLost) {
                 << series.first;
     }
     ASSERT_EQ(RunHost({"--plot", "Trend.PNG"}), 0) << err;
-    EXPECT_EQ(ReadFile(scratch.File("Trend.PNG")).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(FileBytes(scratch.File("Trend.PNG")).substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 TEST_F(BenchHostPlotTest, ADataIdWithoutHistoryIsAClearError) {

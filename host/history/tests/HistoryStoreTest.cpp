@@ -1,5 +1,6 @@
 #include "BenchError.h"
 #include "BulkHistory.h"
+#include "FileBytes.h"
 #include "HeldWriteLock.h"
 #include "HistoryStore.h"
 #include "ScratchDirectory.h"
@@ -31,11 +32,6 @@ namespace {
 
 std::vector<unsigned char> Record(unsigned char fill) {
     return std::vector<unsigned char>(59, fill);
-}
-
-std::string Bytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // A database written by some other program: runs `sql` and closes it.
@@ -174,7 +170,7 @@ TEST(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftByteForByte) {
         ScratchDirectory scratch;
         const std::string path = scratch.File("other.db");
         WriteDatabase(path, database.sql);
-        const std::string before = Bytes(path);
+        const std::string before = FileBytes(path);
         for (auto access : {HistoryStore::Access::kReadWrite, HistoryStore::Access::kReadOnly}) {
             const std::string refusal = Refusal(path, access);
             EXPECT_NE(refusal.find("history file " + path + " is not a bench history: "),
@@ -183,7 +179,7 @@ TEST(HistoryStoreTest, AnotherProgramsDatabaseIsRefusedAndLeftByteForByte) {
             EXPECT_NE(refusal.find(database.reason), std::string::npos)
                 << database.what << ": " << refusal;
         }
-        EXPECT_TRUE(Bytes(path) == before) << database.what << " was changed";
+        EXPECT_TRUE(FileBytes(path) == before) << database.what << " was changed";
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
                                 std::filesystem::directory_iterator()),
                   1)
@@ -204,14 +200,14 @@ TEST(HistoryStoreTest, AForeignDatabaseWithAnOpenWriteAheadJournalStaysAsItIs) {
                            "CREATE TABLE log (line TEXT); INSERT INTO log VALUES ('kept');",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    const std::string file_before = Bytes(path);
-    const std::string journal_before = Bytes(path + "-wal");
+    const std::string file_before = FileBytes(path);
+    const std::string journal_before = FileBytes(path + "-wal");
     ASSERT_FALSE(journal_before.empty());
 
     EXPECT_NE(Refusal(path, HistoryStore::Access::kReadWrite).find("it holds table 'log'"),
               std::string::npos);
-    EXPECT_TRUE(Bytes(path) == file_before);
-    EXPECT_TRUE(Bytes(path + "-wal") == journal_before);
+    EXPECT_TRUE(FileBytes(path) == file_before);
+    EXPECT_TRUE(FileBytes(path + "-wal") == journal_before);
     sqlite3_close(owner);
 }
 
@@ -226,9 +222,9 @@ TEST(HistoryStoreTest, NewAndEarlierHistoriesAreMarkedAndKeptInTheWriteAheadJour
     std::ofstream(empty).close();
 
     // Reading an earlier history takes it as it is and leaves it unmarked.
-    const std::string earlier_bytes = Bytes(earlier);
+    const std::string earlier_bytes = FileBytes(earlier);
     EXPECT_EQ(HistoryStore(earlier, HistoryStore::Access::kReadOnly).Count(), 1);
-    EXPECT_TRUE(Bytes(earlier) == earlier_bytes);
+    EXPECT_TRUE(FileBytes(earlier) == earlier_bytes);
     EXPECT_EQ(Refusal(empty, HistoryStore::Access::kReadOnly),
               "history file " + empty + " is not a bench history: it holds no history table; "
               "it is left as it is");
@@ -336,7 +332,7 @@ TEST(HistoryStoreTest, PlacesThatCannotHoldAHistoryAreNamedBeforeAnythingIsCreat
         EXPECT_NE(Refusal(path, HistoryStore::Access::kReadOnly), "") << path;
     }
     EXPECT_FALSE(std::filesystem::exists(scratch.File("none")));
-    EXPECT_EQ(Bytes(scratch.File("plain")), "x");
+    EXPECT_EQ(FileBytes(scratch.File("plain")), "x");
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
@@ -377,7 +373,7 @@ TEST(HistoryStoreTest, AReadOnlyFileOrDirectoryIsNamedAsTheCause) {
     chmod(scratch.Path().c_str(), 0755);
     chmod(file.c_str(), 0444);
     chmod(scratch.File("locked").c_str(), 0555);
-    const std::string before = Bytes(file);
+    const std::string before = FileBytes(file);
 
     const std::string read_only_file = AsOrdinaryUser([&] {
         return Refusal(file, HistoryStore::Access::kReadWrite);
@@ -396,7 +392,7 @@ TEST(HistoryStoreTest, AReadOnlyFileOrDirectoryIsNamedAsTheCause) {
               }),
               "1")
         << "a read-only history can still be read";
-    EXPECT_TRUE(Bytes(file) == before);
+    EXPECT_TRUE(FileBytes(file) == before);
     EXPECT_FALSE(std::filesystem::exists(locked));
 }
 
