@@ -19,6 +19,15 @@ struct LineSettings {
     Parity parity = Parity::kNone;
     int stop_bits = 1;  // 1 or 2
 
+    // A line at a speed, parity and number of stop bits, 8 data bits.
+    static LineSettings Framed(int baud, Parity parity, int stop_bits) {
+        LineSettings line;
+        line.baud = baud;
+        line.parity = parity;
+        line.stop_bits = stop_bits;
+        return line;
+    }
+
     // Bits one character occupies on the line.
     int CharacterBits() const;
     // Time one character occupies the line.

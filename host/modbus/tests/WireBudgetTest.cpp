@@ -1,6 +1,5 @@
 // One poll's wire time against sums worked out by hand:
 // (request + answer) characters + 2 shortest frame ends.
-#include "LineOf.h"
 #include "WireBudget.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +16,15 @@ struct Expected {
 TEST(WireBudgetTest, PollIsBothFramesAndTwoShortestFrameEnds) {
     const Expected cases[] = {
         // 66 x 1041.667 + 2 x 3645.833 us
-        {"9600 8N1", LineOf(9600, Parity::kNone, 1), 76041.667, 13.1507},
+        {"9600 8N1", LineSettings::Framed(9600, Parity::kNone, 1), 76041.667, 13.1507},
         // 66 x 572.917 + 2 x 2005.208 us: parity adds a bit to every character
-        {"19200 8E1", LineOf(19200, Parity::kEven, 1), 41822.917, 23.9103},
+        {"19200 8E1", LineSettings::Framed(19200, Parity::kEven, 1), 41822.917, 23.9103},
         // 66 x 520.806 + 2 x 1750 us: the fixed silence, shorter than 3.5 characters
-        {"19201 8N1", LineOf(19201, Parity::kNone, 1), 37873.210, 26.4039},
+        {"19201 8N1", LineSettings::Framed(19201, Parity::kNone, 1), 37873.210, 26.4039},
         // 73 x 86.806 us: 3.5 characters, not the fixed 1.75 ms above 19200 baud
-        {"115200 8N1", LineOf(115200, Parity::kNone, 1), 6336.806, 157.8082},
+        {"115200 8N1", LineSettings::Framed(115200, Parity::kNone, 1), 6336.806, 157.8082},
         // 73 x 2.5 us
-        {"4000000 8N1", LineOf(4000000, Parity::kNone, 1), 182.5, 5479.4521},
+        {"4000000 8N1", LineSettings::Framed(4000000, Parity::kNone, 1), 182.5, 5479.4521},
     };
     for (const Expected& expected : cases) {
         const WireBudget budget(expected.line, 8, 58);

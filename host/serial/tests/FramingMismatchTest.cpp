@@ -2,7 +2,6 @@
 // from the pseudo-terminal's settings the host's line made: another speed,
 // parity or stop bits is garbage to it, as to a real meter, and a scan
 // finds its framing only by trying it.
-#include "FramedLine.h"
 #include "PolledAnswer.h"
 #include "SimulatedMeter.h"
 
@@ -13,19 +12,19 @@
 namespace {
 
 TEST(FramingMismatchTest, AMeterAnswersOnlyAtItsOwnFraming) {
-    const LineSettings own = FramedLine(19200, Parity::kEven, 1);
+    const LineSettings own = LineSettings::Framed(19200, Parity::kEven, 1);
     struct Row {
         LineSettings host;
         bool answered;
     };
     const Row rows[] = {
-        {FramedLine(19200, Parity::kEven, 1), true},
-        {FramedLine(9600, Parity::kEven, 1), false},
-        {FramedLine(19200, Parity::kNone, 1), false},
-        {FramedLine(19200, Parity::kOdd, 1), false},
-        {FramedLine(19200, Parity::kEven, 2), false},
-        {FramedLine(38400, Parity::kEven, 1), false},
-        {FramedLine(19200, Parity::kEven, 1), true},  // after all those, still in step
+        {LineSettings::Framed(19200, Parity::kEven, 1), true},
+        {LineSettings::Framed(9600, Parity::kEven, 1), false},
+        {LineSettings::Framed(19200, Parity::kNone, 1), false},
+        {LineSettings::Framed(19200, Parity::kOdd, 1), false},
+        {LineSettings::Framed(19200, Parity::kEven, 2), false},
+        {LineSettings::Framed(38400, Parity::kEven, 1), false},
+        {LineSettings::Framed(19200, Parity::kEven, 1), true},  // after all those, still in step
     };
     SimulatedMeterOptions options;
     options.stations = {7};

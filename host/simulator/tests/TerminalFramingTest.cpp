@@ -1,5 +1,4 @@
 // The framing a simulated meter reads from its pseudo-terminal's settings.
-#include "FramedLine.h"
 #include "TerminalFraming.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +12,7 @@ TEST(TerminalFramingTest, EveryFramingReadsBackAsItselfWithoutTheParityEnableBit
     for (const Parity parity : {Parity::kNone, Parity::kEven, Parity::kOdd})
         for (const int stop_bits : {1, 2})
             for (const int baud : {1200, 9600, 115200}) {
-                const LineSettings line = FramedLine(baud, parity, stop_bits);
+                const LineSettings line = LineSettings::Framed(baud, parity, stop_bits);
                 termios settings{};
                 TerminalFraming::Apply(settings, line);
                 settings.c_cflag &= ~PARENB;
@@ -25,9 +24,9 @@ TEST(TerminalFramingTest, EveryFramingReadsBackAsItselfWithoutTheParityEnableBit
                 EXPECT_TRUE(TerminalFraming::Hears(line, read))
                     << baud << " " << line.Framing() << " read as " << read.baud << " "
                     << read.Framing();
-                EXPECT_FALSE(TerminalFraming::Hears(FramedLine(baud == 9600 ? 19200 : 9600, parity,
-                                                         stop_bits),
-                                                    read));
+                const int other_baud = baud == 9600 ? 19200 : 9600;
+                EXPECT_FALSE(TerminalFraming::Hears(
+                    LineSettings::Framed(other_baud, parity, stop_bits), read));
             }
 }
 
