@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kLabelWidth = 5;
 constexpr int kValueWidth = 8;
+// A counter's cell begins with a space, so that a count of any length stays a
+// word of its own after the last value.
 constexpr int kCounterWidth = 6;
 constexpr int kStationWidth = 8;
 constexpr int kValuesWidth = MeterRecord::kSignalCount * kValueWidth;
@@ -37,6 +39,10 @@ std::string PadLeft(const std::string& text, int width) {
 std::string PadRight(const std::string& text, int width) {
     const int fill = width - DisplayWidth(text);
     return fill > 0 ? text + std::string(static_cast<std::size_t>(fill), ' ') : text;
+}
+
+std::string CounterCell(const std::string& text) {
+    return ' ' + PadLeft(text, kCounterWidth - 1);
 }
 
 std::string LocalClock() {
@@ -80,7 +86,7 @@ void RoundTable::WriteHeader() {
         header += ' ' + PadLeft(std::string(MeterRecord::SignalKeys()[i]) + ' ' +
                                     MeterRecord::SignalUnit(i),
                                 kValueWidth - 1);
-    header += PadLeft("done", kCounterWidth) + PadLeft("lost", kCounterWidth);
+    header += CounterCell("done") + CounterCell("lost");
     Put(header);
 }
 
@@ -115,8 +121,7 @@ void RoundTable::WriteCells(const std::string& label, int station, const std::st
                             std::uint64_t completed, std::uint64_t lost, const std::string& note) {
     std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock() +
                       PadLeft(std::to_string(station), kStationWidth) + values +
-                      PadLeft(std::to_string(completed), kCounterWidth) +
-                      PadLeft(std::to_string(lost), kCounterWidth);
+                      CounterCell(std::to_string(completed)) + CounterCell(std::to_string(lost));
     if (!note.empty())
         row += "  " + note;
     Put(row);

@@ -175,9 +175,15 @@ TEST(RoundTableReadBackTest, EveryRowReadsBackAsWritten) {
     table.WriteRowWithoutValues("13", 2, 1, 2, "lost: 12 34");
     out << "done: 13 rounds, 1 completed, 2 lost; 1 records published, 1 stored in h.sqlite\n";
     table.WriteRow("100000", 3, meter, 12345, 7, "");
+    // Counts of six digits and more after a value that fills its column.
+    ScriptedMeter wide;
+    for (const char* key : MeterRecord::SignalKeys())
+        wide.Fail(key, "65535.00");
+    wide.Fail(MeterRecord::SignalKeys()[0], kNotReady);
+    table.WriteRow("100001", 3, wide, 123456, 7654321, "");
 
     const std::vector<RoundRow> rows = ReadRoundRows(out.str());
-    ASSERT_EQ(rows.size(), 4u) << out.str();
+    ASSERT_EQ(rows.size(), 5u) << out.str();
     EXPECT_TRUE(rows[0].IsCache());
     EXPECT_EQ(rows[0].round, 0u);
     EXPECT_EQ(rows[0].values.size(), static_cast<std::size_t>(MeterRecord::kSignalCount));
@@ -196,7 +202,10 @@ TEST(RoundTableReadBackTest, EveryRowReadsBackAsWritten) {
     EXPECT_EQ(rows[3].done, 12345u);
     EXPECT_EQ(rows[3].lost, 7u);
     EXPECT_EQ(rows[3].note, "");
-    EXPECT_EQ(ReadPollRows(out.str()).size(), 3u) << "the cache's row is no poll";
+    EXPECT_EQ(rows[4].values.back(), "65535.00");
+    EXPECT_EQ(rows[4].done, 123456u);
+    EXPECT_EQ(rows[4].lost, 7654321u);
+    EXPECT_EQ(ReadPollRows(out.str()).size(), 4u) << "the cache's row is no poll";
 }
 
 }  // namespace
