@@ -88,6 +88,12 @@ Command Parse(int argc, char** argv) {
     if (command.range.empty() && command.seeds.empty() && command.cases.empty() &&
         !command.all_cases && !command.covering_seeds)
         throw std::invalid_argument("name seeds (FIRST [LAST], --seed, --covering-seeds) or cases");
+    // Each run works in a folder of its own: the paths it is given must not
+    // depend on the folder the campaign was started in.
+    for (std::string* path : {&command.scratch, &command.tools.bench_host, &command.tools.plugin,
+                              &command.tools.examples})
+        if (!path->empty())
+            *path = std::filesystem::absolute(*path).string();
     return command;
 }
 
