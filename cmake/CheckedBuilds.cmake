@@ -32,34 +32,3 @@ if(QVT7702_COVERAGE)
   add_compile_options(--coverage)
   add_link_options(--coverage)
 endif()
-
-# The test executables compile against GoogleTest, Asio and Date_Time in
-# most files; a checked build compiles them all again, so there
-# they come precompiled, once per test executable.
-option(QVT7702_PRECOMPILED_HEADERS "Precompile the heavy library headers of every test executable" OFF)
-
-function(qvt7702_collect_test_executables directory out)
-  get_property(targets DIRECTORY "${directory}" PROPERTY BUILDSYSTEM_TARGETS)
-  set(found "")
-  foreach(target IN LISTS targets)
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "EXECUTABLE" AND target MATCHES "_tests?$")
-      list(APPEND found ${target})
-    endif()
-  endforeach()
-  get_property(subdirectories DIRECTORY "${directory}" PROPERTY SUBDIRECTORIES)
-  foreach(subdirectory IN LISTS subdirectories)
-    qvt7702_collect_test_executables("${subdirectory}" below)
-    list(APPEND found ${below})
-  endforeach()
-  set(${out} ${found} PARENT_SCOPE)
-endfunction()
-
-function(qvt7702_precompile_test_headers)
-  qvt7702_collect_test_executables("${CMAKE_SOURCE_DIR}" tests)
-  foreach(target IN LISTS tests)
-    target_precompile_headers(${target} PRIVATE
-      <gtest/gtest.h> <boost/asio/io_context.hpp> <boost/asio/steady_timer.hpp>
-      <boost/date_time/posix_time/posix_time.hpp>)
-  endforeach()
-endfunction()

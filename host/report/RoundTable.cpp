@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kLabelWidth = 5;
+constexpr int kRoundWidth = 5;
 constexpr int kValueWidth = 8;
 // A counter's cell begins with a space, so that a count of any length stays a
 // word of its own after the last value.
@@ -79,7 +79,7 @@ std::array<std::string, MeterRecord::kSignalCount> ValueCells(const VDeviceInter
 }  // namespace
 
 void RoundTable::WriteHeader() {
-    std::string header = PadLeft("round", kLabelWidth) + "  " + PadRight("time", 8) +
+    std::string header = PadLeft("round", kRoundWidth) + "  " + PadRight("time", 8) +
                          PadLeft("station", kStationWidth);
     // Each column names its unit: volts, or the meter's raw word.
     for (int i = 0; i < MeterRecord::kSignalCount; ++i)
@@ -119,7 +119,7 @@ void RoundTable::WriteRowWithoutValues(const std::string& label, int station,
 
 void RoundTable::WriteCells(const std::string& label, int station, const std::string& values,
                             std::uint64_t completed, std::uint64_t lost, const std::string& note) {
-    std::string row = PadLeft(label, kLabelWidth) + "  " + LocalClock() +
+    std::string row = PadLeft(label, kRoundWidth) + "  " + LocalClock() +
                       PadLeft(std::to_string(station), kStationWidth) + values +
                       CounterCell(std::to_string(completed)) + CounterCell(std::to_string(lost));
     if (!note.empty())

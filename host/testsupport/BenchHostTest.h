@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@
 #ifndef BENCH_HOST
 #error "BenchHostTest.h runs the bench host: define BENCH_HOST as its path"
 #endif
+
+// The data id of the meter of the example settings (examples/qvt7702-settings.json).
+inline constexpr std::uint32_t kExampleDataId = 1201;
 
 // A test that runs the bench host as a user does, as a process of its own
 // in a scratch folder, with its history there unless the test names one.

@@ -2,6 +2,7 @@
 // during a run, a file that is not the bench host's, a file that cannot be
 // written, and a history holding records that are not this device's.
 #include "BenchHostTest.h"
+#include "FileBytes.h"
 #include "RunOutput.h"
 #include "SimulatedReadings.h"
 
@@ -21,13 +22,6 @@
 #include <thread>
 
 namespace {
-
-constexpr std::uint32_t kDataId = 1201;  // the example settings'
-
-std::string Bytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 // A table row's start: the round number right-aligned in five columns.
 std::string RowStart(int round) {
@@ -138,14 +132,14 @@ TEST_F(BenchHostHistoryTest, AnotherProgramsDatabaseIsRefusedBeforeTheFirstPollA
         ASSERT_TRUE(other.Execute("CREATE TABLE history (id INTEGER PRIMARY KEY, reading REAL);"
                                   "INSERT INTO history VALUES (1, 230.5);"));
     }
-    const std::string before = Bytes(History());
+    const std::string before = FileBytes(History());
     ExpectRefusedBeforeTheFirstPoll("history file " + History() +
                                     " is not a bench history: its history table has other "
                                     "columns (id INTEGER, reading REAL); it is left as it is");
-    EXPECT_TRUE(Bytes(History()) == before);
+    EXPECT_TRUE(FileBytes(History()) == before);
     EXPECT_EQ(RunHost({"--dump"}), 6);
     EXPECT_NE(err.find("is not a bench history"), std::string::npos) << err;
-    EXPECT_TRUE(Bytes(History()) == before);
+    EXPECT_TRUE(FileBytes(History()) == before);
 }
 
 TEST_F(BenchHostHistoryTest, AHistoryThatCannotBeWrittenIsRefusedBeforeTheFirstPoll) {
@@ -154,13 +148,13 @@ TEST_F(BenchHostHistoryTest, AHistoryThatCannotBeWrittenIsRefusedBeforeTheFirstP
     std::filesystem::remove(History());
 
     ASSERT_EQ(RunHost({"--rounds", "1", "--interval", "0"}), 0) << err;
-    const std::string before = Bytes(History());
+    const std::string before = FileBytes(History());
     const ImmutableFile read_only(History());
     if (!read_only.Set())
         GTEST_SKIP() << "this file system cannot make a file immutable; the unprivileged "
                         "read-only cases are in HistoryStoreTest";
     ExpectRefusedBeforeTheFirstPoll("history file " + History() + " is read-only");
-    EXPECT_TRUE(Bytes(History()) == before);
+    EXPECT_TRUE(FileBytes(History()) == before);
 }
 
 TEST_F(BenchHostHistoryTest, RestartReloadsOnlyARecordOfThisDevice) {
@@ -199,7 +193,7 @@ TEST_F(BenchHostHistoryTest, RestartReloadsOnlyARecordOfThisDevice) {
     ASSERT_EQ(rows.size(), 2u + 2u + 1u + 1u);
     const std::optional<MeterRecord> reloaded = MeterRecord::FromBytes(rows[4].record);
     ASSERT_TRUE(reloaded.has_value());
-    EXPECT_EQ(reloaded->DataId(), kDataId);
+    EXPECT_EQ(reloaded->DataId(), kExampleDataId);
     EXPECT_EQ(reloaded->Word(4), SimulatedReadings::WordsOf(2)[4]);
 }
 

@@ -2,7 +2,9 @@
 // process meets them: exports whose memory does not grow with the history,
 // an export whose reader goes away, and a restart that passes over many
 // stored rows that are not the device's.
+#include "BenchHostTest.h"
 #include "BulkHistory.h"
+#include "FileBytes.h"
 #include "QVT7702_Data_t.h"
 #include "ScratchDirectory.h"
 #include "SimulatedReadings.h"
@@ -23,25 +25,18 @@
 
 namespace {
 
-constexpr std::uint32_t kDataId = 1201;  // the example settings'
-
-std::string Bytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // Record n of the example meter, stored a second after record n - 1.
 HistoryRow MeterRow(std::int64_t n) {
     QVT7702_Data_t record;
     std::memset(static_cast<void*>(&record), 0, sizeof record);
-    record.data_id = kDataId;
+    record.data_id = kExampleDataId;
     const SimulatedReadings::Words words =
         SimulatedReadings::WordsOf(static_cast<std::uint32_t>(n + 1));
     for (int i = 0; i < SimulatedReadings::kWordCount; ++i)
         record.values[i] = words[i];
     const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
     const std::int64_t at = (StoredTime::DaySeconds(2026, 12, 8) + n) * 1000;
-    return HistoryRow{0, kDataId, StoredTime::Text(at), {bytes, bytes + sizeof record}};
+    return HistoryRow{0, kExampleDataId, StoredTime::Text(at), {bytes, bytes + sizeof record}};
 }
 
 struct MeasuredRun {
@@ -77,7 +72,7 @@ MeasuredRun RunMeasured(const std::vector<std::string>& args, const ScratchDirec
     wait4(pid, &status, 0, &usage);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.peak_kb = usage.ru_maxrss;
-    run.err = Bytes(err_path);
+    run.err = FileBytes(err_path);
     return run;
 }
 
@@ -127,7 +122,7 @@ TEST_F(BenchHostLongHistoryTest, AnExportsMemoryDoesNotGrowWithTheHistory) {
 // error; the history is as it was, without a journal left beside it.
 TEST_F(BenchHostLongHistoryTest, AClosedPipeEndsAnExportQuietlyAndLeavesTheHistoryAsItWas) {
     const std::string history = History(50000);  // megabytes of text, far beyond a pipe's buffer
-    const std::string before = Bytes(history);
+    const std::string before = FileBytes(history);
     const std::vector<std::vector<std::string>> exports = {
         {"--dump"}, {"--csv"}, {"--dump", "--data-id", "1201"}};
     for (const auto& options : exports) {
@@ -149,7 +144,7 @@ TEST_F(BenchHostLongHistoryTest, AClosedPipeEndsAnExportQuietlyAndLeavesTheHisto
         EXPECT_EQ(run.status, 0) << options[0];
         EXPECT_EQ(run.err, "") << options[0];
         EXPECT_GE(taken.size(), 10000u) << options[0];
-        EXPECT_TRUE(Bytes(history) == before) << options[0];
+        EXPECT_TRUE(FileBytes(history) == before) << options[0];
         EXPECT_FALSE(std::filesystem::exists(history + "-wal")) << options[0];
         EXPECT_FALSE(std::filesystem::exists(history + "-shm")) << options[0];
     }
@@ -159,7 +154,7 @@ TEST_F(BenchHostLongHistoryTest, AClosedPipeEndsAnExportQuietlyAndLeavesTheHisto
 // far it came, and leaves the history as it was, without a journal beside it.
 TEST_F(BenchHostLongHistoryTest, AStopEndsAnExportBetweenRowsAndLeavesTheHistoryAsItWas) {
     const std::string history = History(50000);
-    const std::string before = Bytes(history);
+    const std::string before = FileBytes(history);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         int ends[2];  // the reader stops reading, so the export waits on the pipe
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
@@ -175,7 +170,7 @@ TEST_F(BenchHostLongHistoryTest, AStopEndsAnExportBetweenRowsAndLeavesTheHistory
         EXPECT_EQ(run.status, 0) << strsignal(signal) << ": " << run.err;
         EXPECT_NE(run.err.find("bench_host: --csv stopped after "), std::string::npos)
             << strsignal(signal) << ": " << run.err;
-        EXPECT_TRUE(Bytes(history) == before) << strsignal(signal);
+        EXPECT_TRUE(FileBytes(history) == before) << strsignal(signal);
         EXPECT_FALSE(std::filesystem::exists(history + "-wal")) << strsignal(signal);
         EXPECT_FALSE(std::filesystem::exists(history + "-shm")) << strsignal(signal);
     }
@@ -202,7 +197,7 @@ TEST_F(BenchHostLongHistoryTest, ARestartPassesOverManyRefusedRowsInLittleMemory
                                             scratch, open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
         ASSERT_EQ(run.status, 0) << run.err;
         peak_kb[i] = run.peak_kb;
-        out[i] = Bytes(out_path);
+        out[i] = FileBytes(out_path);
     }
     for (int i = 0; i < 2; ++i) {
         const std::int64_t newest = sizes[i];  // row ids count from 1

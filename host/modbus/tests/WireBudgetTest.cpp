@@ -6,7 +6,7 @@
 
 namespace {
 
-struct Expected {
+struct ExpectedBudget {
     const char* name;
     LineSettings line;
     double poll_microseconds;
@@ -14,7 +14,7 @@ struct Expected {
 };
 
 TEST(WireBudgetTest, PollIsBothFramesAndTwoShortestFrameEnds) {
-    const Expected cases[] = {
+    const ExpectedBudget cases[] = {
         // 66 x 1041.667 + 2 x 3645.833 us
         {"9600 8N1", LineSettings::Framed(9600, Parity::kNone, 1), 76041.667, 13.1507},
         // 66 x 572.917 + 2 x 2005.208 us: parity adds a bit to every character
@@ -26,7 +26,7 @@ TEST(WireBudgetTest, PollIsBothFramesAndTwoShortestFrameEnds) {
         // 73 x 2.5 us
         {"4000000 8N1", LineSettings::Framed(4000000, Parity::kNone, 1), 182.5, 5479.4521},
     };
-    for (const Expected& expected : cases) {
+    for (const ExpectedBudget& expected : cases) {
         const WireBudget budget(expected.line, 8, 58);
         EXPECT_NEAR(budget.PollTime().count(), expected.poll_microseconds, 1e-3) << expected.name;
         EXPECT_NEAR(budget.PollsPerSecond(), expected.polls_per_second, 1e-4) << expected.name;
