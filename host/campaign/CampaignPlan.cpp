@@ -167,9 +167,8 @@ bool HidesAFollowingFrame(const CampaignPlan& plan, const FaultPlan& faults,
     if (plan.copy_gap <= kFollowingGapCharacters ||
         (fault.kind != MeterFault::kTwice && fault.kind != MeterFault::kNeighbour))
         return false;
-    const std::uint8_t sender = fault.kind == MeterFault::kTwice
-                                    ? fault.station
-                                    : static_cast<std::uint8_t>(fault.station % 247 + 1);
+    const std::uint8_t sender =
+        fault.kind == MeterFault::kTwice ? fault.station : StationAddress::Next(fault.station);
     const auto index_of = [&plan](std::uint8_t station) {
         std::size_t i = 0;
         while (i < plan.meters.size() && plan.meters[i].station != station)

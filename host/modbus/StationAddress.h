@@ -13,4 +13,9 @@ constexpr bool Valid(unsigned int address) {
     return address >= kLowest && address <= kHighest;
 }
 
+// The station next to a valid one; the highest's is the lowest.
+constexpr std::uint8_t Next(std::uint8_t station) {
+    return static_cast<std::uint8_t>(station % kHighest + kLowest);
+}
+
 }  // namespace StationAddress

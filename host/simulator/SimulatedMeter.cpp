@@ -255,7 +255,7 @@ std::vector<std::vector<unsigned char>> SimulatedMeter::FramesTo(std::uint8_t st
                                                                  MeterFault fault) {
     if (fault == MeterFault::kSilent)
         return {};
-    const std::uint8_t next_station = static_cast<std::uint8_t>(station % StationAddress::kHighest + 1);
+    const std::uint8_t next_station = StationAddress::Next(station);
     if (fault == MeterFault::kWrongStation)
         station = next_station;
     const std::vector<unsigned char> block = SimulatedReadings::AnswerBlock(station, number);

@@ -1,5 +1,6 @@
 #include "ModbusCrc.h"
 #include "RequestReader.h"
+#include "StationAddress.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,12 @@
 #include <vector>
 
 namespace {
+
+// A neighbour's answer and a wrong station's come from the next station:
+// the highest one's is the lowest, never the broadcast or a reserved one.
+static_assert(StationAddress::Next(1) == 2);
+static_assert(StationAddress::Next(246) == 247);
+static_assert(StationAddress::Next(247) == 1);
 
 const std::vector<unsigned char> kMeterPoll = {0x01, 0x04, 0x00, 0x00, 0x00, 0x15, 0x31, 0xC5};
 
