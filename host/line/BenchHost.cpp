@@ -5,10 +5,10 @@
 #include "BenchHost.h"
 
 #include "BenchError.h"
-#include "RoundLoopSettings.h"
 #include "LossNotes.h"
 #include "ModbusFrame.h"
 #include "QVT7702.h"
+#include "RoundLoopSettings.h"
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
 #include "StopSignals.h"

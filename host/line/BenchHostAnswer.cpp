@@ -3,9 +3,8 @@
 // what came of it before the late limit.
 #include "BenchHost.h"
 
-#include "RoundLoopSettings.h"
 #include "LossNotes.h"
-
+#include "RoundLoopSettings.h"
 
 // The meter holds the whole answer and has decoded it: its record waits
 // while the line is watched for what follows.

@@ -3,12 +3,12 @@
 #include "BenchHost.h"
 
 #include "BenchError.h"
-#include "RoundLoopSettings.h"
 #include "CacheReload.h"
 #include "ExchangeDetails.h"
 #include "HistoryStore.h"
 #include "LossNotes.h"
 #include "PluginTraceCapture.h"
+#include "RoundLoopSettings.h"
 #include "RunSummary.h"
 #include "SMDSPDevice.h"
 #include "SerialLine.h"
