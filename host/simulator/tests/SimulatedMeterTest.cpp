@@ -60,6 +60,8 @@ struct Received {
 class SimulatedMeterTest : public ::testing::Test {
 protected:
     void Serve(SimulatedMeterOptions options, SimulatedMeter::RequestObserver observer = nullptr) {
+        if (port >= 0)
+            close(port);
         meter = std::make_unique<SimulatedMeter>(std::move(options));
         meter->SetRequestObserver(std::move(observer));
         meter->Start();
@@ -272,16 +274,24 @@ TEST_P(FrameShapeTest, TheFarEndReceivesTheFramesOfTheFault) {
     SimulatedMeterOptions options;
     options.faults.Add(row.fault);
     options.following_gap_characters = row.gap_characters;
-    Serve(options);
-    const Received received = Exchange(kMeterPoll);
+    // Silence of the gap, then the first byte's own character time. A test
+    // held up by a busy machine reads the first frame late and sees the
+    // pause short, so the pause is taken from the best of a few fresh meters;
+    // frames run together never show it.
+    const auto character =
+        std::chrono::duration_cast<std::chrono::microseconds>(LineSettings{}.CharacterTime());
+    Received received;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        Serve(options);
+        received = Exchange(kMeterPoll);
+        if (row.second_frame_at == 0 ||
+            received.PauseBefore(row.second_frame_at) >= character * row.gap_characters)
+            break;
+    }
     EXPECT_EQ(received.bytes, row.expected);
     EXPECT_EQ(received.bytes, SimulatedMeter::AnswerTo(1, 1, options.faults.At(1)));
     if (row.second_frame_at != 0) {
-        // Silence of the gap, then the first byte's own character time.
-        const auto character = std::chrono::duration_cast<std::chrono::microseconds>(
-            LineSettings{}.CharacterTime());
-        EXPECT_GE(received.PauseBefore(row.second_frame_at),
-                  character * row.gap_characters)
+        EXPECT_GE(received.PauseBefore(row.second_frame_at), character * row.gap_characters)
             << "the second frame comes after a gap, not run into the first";
     }
     // Whatever the frames, each one's checksum holds except where the fault
