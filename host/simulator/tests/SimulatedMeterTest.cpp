@@ -276,8 +276,8 @@ TEST_P(FrameShapeTest, TheFarEndReceivesTheFramesOfTheFault) {
     options.following_gap_characters = row.gap_characters;
     // Silence of the gap, then the first byte's own character time. A test
     // held up by a busy machine reads the first frame late and sees the
-    // pause short, so the pause is taken from the best of a few fresh meters;
-    // frames run together never show it.
+    // pause short, so up to three fresh meters are asked until one shows the
+    // full pause; frames run together never show it.
     const auto character =
         std::chrono::duration_cast<std::chrono::microseconds>(LineSettings{}.CharacterTime());
     Received received;
